@@ -1,0 +1,129 @@
+#include "e2e.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef TOOL_BIN_DIR
+#error "TOOL_BIN_DIR must name the folder of the built tools"
+#endif
+#ifndef DATA_DIR
+#error "DATA_DIR must name the repository's data folder"
+#endif
+
+namespace e2e {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/rt.XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string tool_path(const std::string& name) { return std::string(TOOL_BIN_DIR) + "/" + name; }
+std::string data_path(const std::string& name) { return std::string(DATA_DIR) + "/" + name; }
+
+Result run(const std::string& name, const std::vector<std::string>& args, const std::string& argv0,
+           const std::string& workdir) {
+  TempDir io;
+  const std::string out_path = io.file("stdout");
+  const std::string err_path = io.file("stderr");
+  const std::string exe = tool_path(name);
+
+  std::vector<std::string> words;
+  words.push_back(argv0.empty() ? name : argv0);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(121);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(122);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  while (waitpid(pid, &st, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  Result r;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  r.out = read_bytes(out_path);
+  r.err = read_bytes(err_path);
+  return r;
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_bytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void write_floats(const std::string& path, const std::vector<float>& v) {
+  std::string bytes(v.size() * 4, '\0');
+  if (!v.empty()) std::memcpy(bytes.data(), v.data(), bytes.size());
+  write_bytes(path, bytes);
+}
+
+std::vector<float> read_floats(const std::string& path) {
+  const std::string bytes = read_bytes(path);
+  std::vector<float> v(bytes.size() / 4);
+  if (!v.empty()) std::memcpy(v.data(), bytes.data(), v.size() * 4);
+  return v;
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+int64_t file_size(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+uint32_t bits(float v) {
+  uint32_t u = 0;
+  std::memcpy(&u, &v, 4);
+  return u;
+}
+
+std::vector<uint32_t> bits(const std::vector<float>& v) {
+  std::vector<uint32_t> b;
+  b.reserve(v.size());
+  for (const float x : v) b.push_back(bits(x));
+  return b;
+}
+
+}  // namespace e2e

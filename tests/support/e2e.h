@@ -1,0 +1,54 @@
+// End-to-end test support: temporary folders, raw raster files, running a built tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+/// What a finished tool run left: exit status (128 + signal if killed), stdout and stderr.
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+/// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  /// Path of `name` inside the folder.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+/// Path of a built tool (bin/<name> of the build tree).
+std::string tool_path(const std::string& name);
+/// Path of a file in the repository's data/ folder.
+std::string data_path(const std::string& name);
+
+/// Runs the built tool `name` with `args`; argv[0] is `argv0` (the tool's name if empty).
+/// Standard input is /dev/null. Runs in `workdir` when given.
+Result run(const std::string& name, const std::vector<std::string>& args,
+           const std::string& argv0 = "", const std::string& workdir = "");
+
+void write_floats(const std::string& path, const std::vector<float>& v);
+std::vector<float> read_floats(const std::string& path);
+void write_bytes(const std::string& path, const std::string& bytes);
+std::string read_bytes(const std::string& path);
+bool exists(const std::string& path);
+int64_t file_size(const std::string& path);
+
+/// Bit pattern of a float, to compare values exactly (NaN and -0 included).
+uint32_t bits(float v);
+/// Bit patterns of a vector of floats.
+std::vector<uint32_t> bits(const std::vector<float>& v);
+
+}  // namespace e2e

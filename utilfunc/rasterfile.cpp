@@ -1,0 +1,143 @@
+#include "rasterfile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "failu.h"
+
+namespace raster {
+
+InFile InFile::try_open(const char* path) {
+  InFile in;
+  in.f_ = std::fopen(path, "rb");
+  in.path_ = path;
+  return in;
+}
+
+InFile InFile::open(const char* path) {
+  InFile in = try_open(path);
+  if (!in.is_open()) failu("Error opening file\n");
+  return in;
+}
+
+InFile& InFile::operator=(InFile&& o) noexcept {
+  if (this != &o) {
+    if (f_ != nullptr) std::fclose(f_);
+    f_ = o.f_;
+    path_ = std::move(o.path_);
+    o.f_ = nullptr;
+  }
+  return *this;
+}
+
+InFile::~InFile() {
+  if (f_ != nullptr) std::fclose(f_);
+}
+
+int64_t InFile::size() const {
+  struct stat st {};
+  if (fstat(fileno(f_), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool InFile::seek(int64_t offset, int whence) {
+  return fseeko(f_, static_cast<off_t>(offset), whence) == 0;
+}
+
+int64_t InFile::read_floats(float* dst, int64_t n) {
+  if (n <= 0 || f_ == nullptr) return 0;
+  return static_cast<int64_t>(std::fread(dst, 4, static_cast<std::size_t>(n), f_));
+}
+
+int InFile::error() const { return std::ferror(f_); }
+
+OutFile OutFile::try_open(const char* path) {
+  OutFile out;
+  out.f_ = std::fopen(path, "wb");
+  out.path_ = path;
+  return out;
+}
+
+OutFile OutFile::open(const char* path) {
+  OutFile out = try_open(path);
+  if (!out.is_open()) failu("Error opening file\n");
+  return out;
+}
+
+OutFile& OutFile::operator=(OutFile&& o) noexcept {
+  if (this != &o) {
+    if (f_ != nullptr) std::fclose(f_);
+    f_ = o.f_;
+    path_ = std::move(o.path_);
+    o.f_ = nullptr;
+  }
+  return *this;
+}
+
+OutFile::~OutFile() {
+  if (f_ != nullptr) std::fclose(f_);
+}
+
+void OutFile::fail_write() const {
+  failu_fmt("Error writing output file %s: %s\n", path_.c_str(), std::strerror(errno));
+}
+
+void OutFile::write(const void* data, int64_t bytes) {
+  if (bytes <= 0) return;
+  const auto n = static_cast<std::size_t>(bytes);
+  if (std::fwrite(data, 1, n, f_) != n) fail_write();
+}
+
+void OutFile::discard() {
+  if (f_ == nullptr) return;
+  // Whatever sits in the stream buffer goes out first, then the file is cut back to nothing.
+  if (std::fflush(f_) != 0 || ftruncate(fileno(f_), 0) != 0 || fseeko(f_, 0, SEEK_SET) != 0) {
+    fail_write();
+  }
+}
+
+void OutFile::close() {
+  if (f_ == nullptr) return;
+  FILE* f = f_;
+  f_ = nullptr;
+  const bool bad = std::ferror(f) != 0;
+  if (std::fclose(f) != 0 || bad) fail_write();
+}
+
+void refuse_output_over_input(std::span<const char* const> inputs,
+                              std::span<const char* const> outputs) {
+  for (const char* out : outputs) {
+    struct stat so {};
+    if (out == nullptr || stat(out, &so) != 0) continue;  // does not exist yet: nothing to lose
+    for (const char* in : inputs) {
+      struct stat si {};
+      if (in == nullptr || stat(in, &si) != 0 || !S_ISREG(si.st_mode)) continue;
+      if (si.st_dev == so.st_dev && si.st_ino == so.st_ino) {
+        failu_fmt("Error: output file %s is the input file %s; refusing to overwrite it\n", out,
+                  in);
+      }
+    }
+  }
+}
+
+uint64_t getfilesize(FILE* file) {
+  const off_t pos = ftello(file);
+  fseeko(file, 0, SEEK_END);
+  const off_t size = ftello(file);
+  fseeko(file, pos, SEEK_SET);
+  return static_cast<uint64_t>(size);
+}
+
+double pixelarea(double lon_e, double lon_w, double lat_n, double lat_s) {
+  constexpr double pi = 3.141592653589793;
+  const double a = (lon_e * pi) / 180 + (lon_w * pi) / (-180);
+  const double b = a * 4.05897684201e13;
+  const double s = std::sin((lat_n * pi) / 180) + std::sin((lat_s * pi) / (-180));
+  return s * b;
+}
+
+}  // namespace raster

@@ -1,0 +1,176 @@
+#include "stats.h"
+
+#include <cmath>
+
+#include "buffer.h"
+
+namespace raster {
+
+void timeseries_mean_bsq_float(const float* data, int64_t npixel, int64_t nyear, int64_t nbands,
+                               double* mean, double* std) {
+  for (int64_t p = 0; p < npixel; ++p) {
+    mean[p] = 0.0;
+    if (std != nullptr) std[p] = 0.0;
+  }
+  const double n = static_cast<double>(nyear * nbands);
+  const int64_t nb = nyear * nbands;
+  for (int64_t b = 0; b < nb; ++b) {
+    const float* band = data + b * npixel;
+    for (int64_t p = 0; p < npixel; ++p) mean[p] += static_cast<double>(band[p]) / n;
+  }
+  if (std == nullptr) return;
+  for (int64_t b = 0; b < nb; ++b) {
+    const float* band = data + b * npixel;
+    for (int64_t p = 0; p < npixel; ++p) {
+      const double d = static_cast<double>(band[p]) - mean[p];
+      std[p] += d * d / n;
+    }
+  }
+  for (int64_t p = 0; p < npixel; ++p) std[p] = std::sqrt(std[p]);
+}
+
+GridGeometry::GridGeometry(int64_t nlat_, int64_t nlon_)
+    : nlat(nlat_),
+      nlon(nlon_),
+      res(static_cast<float>(180.0 / static_cast<double>(nlat_))),
+      lat0(res / 2 - 90) {}
+
+bool GridGeometry::cell_of(int16_t lon100, int16_t lat100, int64_t* row, int64_t* col) const {
+  const double lon = lon100 / 100.0;
+  const double lat = lat100 / 100.0;
+  const double r = static_cast<double>(res);
+  const int64_t c = lon < 0 ? static_cast<int64_t>(0.01 + (lon + 360) / r)
+                            : static_cast<int64_t>(0.01 + lon / r);
+  const int64_t k = static_cast<int64_t>(0.01 + (lat + 90) / r);
+  // Single precision on purpose: for some resolutions 180/res falls just below nlat.
+  const int64_t rr = static_cast<int64_t>(180.0f / res - static_cast<float>(k));
+  *row = rr;
+  *col = c;
+  return rr >= 0 && rr < nlat && c >= 0 && c < nlon;
+}
+
+double GridGeometry::row_weight(int64_t r) const {
+  constexpr double pi = 3.141592653589793;
+  const float x = static_cast<float>(r) * res + lat0;
+  return std::cos(static_cast<double>(x) / 180 * pi);
+}
+
+std::vector<int16_t> read_grid_records(FILE* gridfile, int64_t npixel) {
+  std::vector<int16_t> rec;
+  if (npixel <= 0) return rec;
+  rec.resize(static_cast<std::size_t>(alloc_count({npixel, 2}, 2)));
+  std::fseek(gridfile, 0, SEEK_SET);
+  const std::size_t got = std::fread(rec.data(), 4, static_cast<std::size_t>(npixel), gridfile);
+  rec.resize(got * 2);
+  return rec;
+}
+
+namespace {
+
+// Cell map of one grid: entry r * nlon + c holds the last pixel that landed there, or -1.
+Buffer<int64_t> build_cell_map(const GridGeometry& geo, const std::vector<int16_t>& rec) {
+  Buffer<int64_t> map(alloc_count({geo.nlat, geo.nlon}, 8));
+  map.fill(-1);
+  const int64_t nrec = static_cast<int64_t>(rec.size() / 2);
+  for (int64_t i = 0; i < nrec; ++i) {
+    int64_t r = 0;
+    int64_t c = 0;
+    if (geo.cell_of(rec[static_cast<std::size_t>(2 * i)], rec[static_cast<std::size_t>(2 * i + 1)],
+                    &r, &c)) {
+      map[r * geo.nlon + c] = i;
+    }
+  }
+  return map;
+}
+
+}  // namespace
+
+void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t npixel,
+                                    int64_t nlat, int64_t nlon, int64_t ngroups, int64_t nbands,
+                                    double* gmean, double* gstd, const float* natvegfrac) {
+  const GridGeometry geo(nlat, nlon);
+  Buffer<double> w(nlat);
+  const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));
+  for (int64_t r = 0; r < nlat; ++r) w[r] = geo.row_weight(r);
+
+  for (int64_t g = 0; g < ngroups; ++g) {
+    double wsum = 0.0;
+    double tsum = 0.0;
+    for (int64_t j = 0; j < nbands; ++j) {
+      const float* band = data + (g * nbands + j) * npixel;
+      for (int64_t r = 0; r < nlat; ++r) {
+        for (int64_t c = 0; c < nlon; ++c) {
+          const int64_t p = map[r * nlon + c];
+          if (p < 0) continue;
+          const double f = static_cast<double>(natvegfrac[p]);
+          const double v = static_cast<double>(band[p]);
+          wsum = wsum + w[r] * f;
+          tsum = tsum + (v * w[r]) * f;
+        }
+      }
+    }
+    const double m = tsum / wsum;
+    gmean[g] = m;
+    double ssum = 0.0;
+    for (int64_t j = 0; j < nbands; ++j) {
+      const float* band = data + (g * nbands + j) * npixel;
+      for (int64_t r = 0; r < nlat; ++r) {
+        for (int64_t c = 0; c < nlon; ++c) {
+          const int64_t p = map[r * nlon + c];
+          if (p < 0) continue;
+          const double f = static_cast<double>(natvegfrac[p]);
+          const double v = static_cast<double>(band[p]);
+          ssum = ssum + ((v - m) * (v - m) * w[r]) * f;
+        }
+      }
+    }
+    gstd[g] = std::sqrt(ssum / wsum);
+  }
+}
+
+AreaWeightedGrid::AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon) {
+  const GridGeometry geo(nlat, nlon);
+  const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));
+  for (int64_t r = 0; r < nlat; ++r) {
+    const double w = geo.row_weight(r);
+    for (int64_t c = 0; c < nlon; ++c) {
+      const int64_t p = map[r * nlon + c];
+      if (p < 0) continue;
+      pixel_.push_back(p);
+      weight_.push_back(w);
+    }
+  }
+}
+
+void AreaWeightedGrid::stats(const float* data, int64_t npixel, int64_t ngroups, int64_t nbands,
+                             double* gmean, double* gstd, const float* natvegfrac) const {
+  const std::size_t n = pixel_.size();
+  for (int64_t g = 0; g < ngroups; ++g) {
+    double wsum = 0.0;
+    double tsum = 0.0;
+    for (int64_t j = 0; j < nbands; ++j) {
+      const float* band = data + (g * nbands + j) * npixel;
+      for (std::size_t i = 0; i < n; ++i) {
+        const int64_t p = pixel_[i];
+        const double f = static_cast<double>(natvegfrac[p]);
+        const double v = static_cast<double>(band[p]);
+        wsum = wsum + weight_[i] * f;
+        tsum = tsum + (v * weight_[i]) * f;
+      }
+    }
+    const double m = tsum / wsum;
+    gmean[g] = m;
+    double ssum = 0.0;
+    for (int64_t j = 0; j < nbands; ++j) {
+      const float* band = data + (g * nbands + j) * npixel;
+      for (std::size_t i = 0; i < n; ++i) {
+        const int64_t p = pixel_[i];
+        const double v = static_cast<double>(band[p]);
+        ssum = ssum + ((v - m) * (v - m) * weight_[i]) * static_cast<double>(natvegfrac[p]);
+      }
+    }
+    gstd[g] = std::sqrt(ssum / wsum);
+  }
+}
+
+}  // namespace raster
