@@ -20,9 +20,7 @@ constexpr int64_t year_band_offset(int64_t year, int64_t nbands, int64_t band, i
 
 /// Whole bands in `size` bytes: size / npixel / 4, each division truncating, held as int
 /// (trailing bytes that make no whole band are ignored). npixel must be positive.
-inline int band_count(int64_t size, int64_t npixel) {
-  return static_cast<int>(size / npixel / 4);
-}
+inline int band_count(int64_t size, int64_t npixel) { return static_cast<int>(size / npixel / 4); }
 
 /// An input stream opened "rb". Closes itself.
 class InFile {

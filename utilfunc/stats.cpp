@@ -39,8 +39,8 @@ bool GridGeometry::cell_of(int16_t lon100, int16_t lat100, int64_t* row, int64_t
   const double lon = lon100 / 100.0;
   const double lat = lat100 / 100.0;
   const double r = static_cast<double>(res);
-  const int64_t c = lon < 0 ? static_cast<int64_t>(0.01 + (lon + 360) / r)
-                            : static_cast<int64_t>(0.01 + lon / r);
+  const int64_t c =
+      lon < 0 ? static_cast<int64_t>(0.01 + (lon + 360) / r) : static_cast<int64_t>(0.01 + lon / r);
   const int64_t k = static_cast<int64_t>(0.01 + (lat + 90) / r);
   // Single precision on purpose: for some resolutions 180/res falls just below nlat.
   const int64_t rr = static_cast<int64_t>(180.0f / res - static_cast<float>(k));
@@ -85,9 +85,9 @@ Buffer<int64_t> build_cell_map(const GridGeometry& geo, const std::vector<int16_
 
 }  // namespace
 
-void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t npixel,
-                                    int64_t nlat, int64_t nlon, int64_t ngroups, int64_t nbands,
-                                    double* gmean, double* gstd, const float* natvegfrac) {
+void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t npixel, int64_t nlat,
+                                    int64_t nlon, int64_t ngroups, int64_t nbands, double* gmean,
+                                    double* gstd, const float* natvegfrac) {
   const GridGeometry geo(nlat, nlon);
   Buffer<double> w(nlat);
   const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));

@@ -17,9 +17,9 @@ void timeseries_mean_bsq_float(const float* data, int64_t npixel, int64_t nyear,
 /// the pixels that the grid file places on an nlat x nlon global grid, each weighted by the
 /// cosine of its row's latitude and by natvegfrac. Reads the grid file from its start at every
 /// call; pixels whose record could not be read are left off the map.
-void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t npixel,
-                                    int64_t nlat, int64_t nlon, int64_t ngroups, int64_t nbands,
-                                    double* gmean, double* gstd, const float* natvegfrac);
+void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t npixel, int64_t nlat,
+                                    int64_t nlon, int64_t ngroups, int64_t nbands, double* gmean,
+                                    double* gstd, const float* natvegfrac);
 
 /// Where grid-file records land on an nlat x nlon global grid, and the rows' cosine weights.
 struct GridGeometry {
@@ -53,8 +53,8 @@ class AreaWeightedGrid {
   int64_t size() const { return static_cast<int64_t>(pixel_.size()); }
 
  private:
-  std::vector<int64_t> pixel_;   ///< pixel index of each mapped cell
-  std::vector<double> weight_;   ///< row weight of each mapped cell
+  std::vector<int64_t> pixel_;  ///< pixel index of each mapped cell
+  std::vector<double> weight_;  ///< row weight of each mapped cell
 };
 
 }  // namespace raster

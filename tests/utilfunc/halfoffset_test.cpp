@@ -61,8 +61,7 @@ TEST(HalfOffset, PointOneAndMinusPointOne) {
   EXPECT_EQ(static_cast<double>(float_halfoffset(-0.1f)), -0.09999999403953552);
   EXPECT_EQ(static_cast<double>(signed_halfoffset(0.1f)), 0.10000002384185791);
   EXPECT_EQ(static_cast<double>(signed_halfoffset(-0.1f)), -0.10000002384185791);
-  EXPECT_EQ(static_cast<double>(double_halfoffset(static_cast<double>(0.1f))),
-            0.10000002384185791);
+  EXPECT_EQ(static_cast<double>(double_halfoffset(static_cast<double>(0.1f))), 0.10000002384185791);
   // The double offset rounds negative values like the float one.
   EXPECT_EQ(static_cast<double>(double_halfoffset(-0.1)), -0.09999999403953552);
   EXPECT_EQ(static_cast<double>(double_halfoffset(static_cast<double>(-0.1f))),

@@ -116,7 +116,7 @@ TEST(GridGeometry, SinglePrecisionRowQuotient) {
 }
 
 TEST(GlobalMean, OneRowWithUnitFractionsIsThePlainAverage) {
-  GridFile grid({100, 4525, 200, 4525, 300, 4525});  // three pixels in one 0.5-degree row
+  GridFile grid({100, 4525, 200, 4525, 300, 4525});    // three pixels in one 0.5-degree row
   const std::vector<float> data = {1, 2, 6, 3, 4, 8};  // two bands
   const std::vector<float> frac = {1, 1, 1};
   double m = 0;
@@ -255,8 +255,7 @@ TEST(AreaWeightedGrid, RealHalfDegreeLandGridBothVariants) {
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<float>(i % 977) * 0.37f;
     const std::vector<float> frac(static_cast<std::size_t>(npixel), 0.75f);
     double m1 = 0, s1 = 0, m2 = 0, s2 = 0;
-    global_mean_areaweighted_float(f, data.data(), npixel, 360, 720, 1, 12, &m1, &s1,
-                                   frac.data());
+    global_mean_areaweighted_float(f, data.data(), npixel, 360, 720, 1, 12, &m1, &s1, frac.data());
     prepared.stats(data.data(), npixel, 1, 12, &m2, &s2, frac.data());
     EXPECT_TRUE(same_bits(m1, m2)) << name;
     EXPECT_TRUE(same_bits(s1, s2)) << name;
