@@ -55,30 +55,26 @@ double GridGeometry::row_weight(int64_t r) const {
   return std::cos(static_cast<double>(x) / 180 * pi);
 }
 
-std::vector<int16_t> read_grid_records(FILE* gridfile, int64_t npixel) {
-  std::vector<int16_t> rec;
-  if (npixel <= 0) return rec;
-  rec.resize(static_cast<std::size_t>(alloc_count({npixel, 2}, 2)));
+GridRecords read_grid_records(FILE* gridfile, int64_t npixel) {
+  GridRecords rec;
   std::fseek(gridfile, 0, SEEK_SET);
-  const std::size_t got = std::fread(rec.data(), 4, static_cast<std::size_t>(npixel), gridfile);
-  rec.resize(got * 2);
+  if (npixel <= 0) return rec;
+  rec.values.resize(alloc_count({npixel, 2}, 2));
+  rec.count = static_cast<int64_t>(
+      std::fread(rec.values.data(), 4, static_cast<std::size_t>(npixel), gridfile));
   return rec;
 }
 
 namespace {
 
 // Cell map of one grid: entry r * nlon + c holds the last pixel that landed there, or -1.
-Buffer<int64_t> build_cell_map(const GridGeometry& geo, const std::vector<int16_t>& rec) {
+Buffer<int64_t> build_cell_map(const GridGeometry& geo, const GridRecords& rec) {
   Buffer<int64_t> map(alloc_count({geo.nlat, geo.nlon}, 8));
   map.fill(-1);
-  const int64_t nrec = static_cast<int64_t>(rec.size() / 2);
-  for (int64_t i = 0; i < nrec; ++i) {
+  for (int64_t i = 0; i < rec.count; ++i) {
     int64_t r = 0;
     int64_t c = 0;
-    if (geo.cell_of(rec[static_cast<std::size_t>(2 * i)], rec[static_cast<std::size_t>(2 * i + 1)],
-                    &r, &c)) {
-      map[r * geo.nlon + c] = i;
-    }
+    if (geo.cell_of(rec.values[2 * i], rec.values[2 * i + 1], &r, &c)) map[r * geo.nlon + c] = i;
   }
   return map;
 }
@@ -131,26 +127,32 @@ void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t n
 AreaWeightedGrid::AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon) {
   const GridGeometry geo(nlat, nlon);
   const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));
+  const int64_t ncell = nlat * nlon;
+  for (int64_t i = 0; i < ncell; ++i) n_ += map[i] >= 0 ? 1 : 0;
+  pixel_.resize(n_);
+  weight_.resize(n_);
+  int64_t k = 0;
   for (int64_t r = 0; r < nlat; ++r) {
     const double w = geo.row_weight(r);
     for (int64_t c = 0; c < nlon; ++c) {
       const int64_t p = map[r * nlon + c];
       if (p < 0) continue;
-      pixel_.push_back(p);
-      weight_.push_back(w);
+      pixel_[k] = p;
+      weight_[k] = w;
+      ++k;
     }
   }
 }
 
 void AreaWeightedGrid::stats(const float* data, int64_t npixel, int64_t ngroups, int64_t nbands,
                              double* gmean, double* gstd, const float* natvegfrac) const {
-  const std::size_t n = pixel_.size();
+  const int64_t n = n_;
   for (int64_t g = 0; g < ngroups; ++g) {
     double wsum = 0.0;
     double tsum = 0.0;
     for (int64_t j = 0; j < nbands; ++j) {
       const float* band = data + (g * nbands + j) * npixel;
-      for (std::size_t i = 0; i < n; ++i) {
+      for (int64_t i = 0; i < n; ++i) {
         const int64_t p = pixel_[i];
         const double f = static_cast<double>(natvegfrac[p]);
         const double v = static_cast<double>(band[p]);
@@ -163,7 +165,7 @@ void AreaWeightedGrid::stats(const float* data, int64_t npixel, int64_t ngroups,
     double ssum = 0.0;
     for (int64_t j = 0; j < nbands; ++j) {
       const float* band = data + (g * nbands + j) * npixel;
-      for (std::size_t i = 0; i < n; ++i) {
+      for (int64_t i = 0; i < n; ++i) {
         const int64_t p = pixel_[i];
         const double v = static_cast<double>(band[p]);
         ssum = ssum + ((v - m) * (v - m) * weight_[i]) * static_cast<double>(natvegfrac[p]);

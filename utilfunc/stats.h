@@ -3,7 +3,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+
+#include "buffer.h"
 
 namespace raster {
 
@@ -35,9 +36,14 @@ struct GridGeometry {
   float lat0;  ///< res / 2 - 90, single precision
 };
 
-/// Reads up to npixel grid records (lon x 100, lat x 100 as int16) from the start of the file;
-/// returns the records that were read whole.
-std::vector<int16_t> read_grid_records(FILE* gridfile, int64_t npixel);
+/// Grid records (lon x 100, lat x 100 as int16, two values per pixel) and how many were read.
+struct GridRecords {
+  Buffer<int16_t> values;
+  int64_t count = 0;
+};
+
+/// Reads up to npixel grid records from the start of the file; only records read whole count.
+GridRecords read_grid_records(FILE* gridfile, int64_t npixel);
 
 /// A grid file read once: only the cells that hold a pixel, in map order, with their row
 /// weights. stats() then visits just those pixels and gives the same bits as
@@ -50,11 +56,12 @@ class AreaWeightedGrid {
              double* gstd, const float* natvegfrac) const;
 
   /// Mapped pixels, in row-major cell order.
-  int64_t size() const { return static_cast<int64_t>(pixel_.size()); }
+  int64_t size() const { return n_; }
 
  private:
-  std::vector<int64_t> pixel_;  ///< pixel index of each mapped cell
-  std::vector<double> weight_;  ///< row weight of each mapped cell
+  Buffer<int64_t> pixel_;  ///< pixel index of each mapped cell
+  Buffer<double> weight_;  ///< row weight of each mapped cell
+  int64_t n_ = 0;
 };
 
 }  // namespace raster
