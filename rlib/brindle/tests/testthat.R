@@ -1,0 +1,4 @@
+library(testthat)
+library(brindle)
+
+test_check("brindle")
