@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what the R package rlib/brindle needs to be built and tested (issue 7, Part 6.1):
+# Installs what the R package rlib/brindle needs to be built and tested:
 #   - Debian's 64-bit R (r-base-core), testthat (r-cran-testthat), gcc/g++ multilib for -m32;
 #   - the i386 architecture and the i386 runtime libraries that the 32-bit R executable loads;
 #   - Debian's r-base-core:i386, fetched with `apt-get download` and unpacked with `dpkg-deb -x`

@@ -1,4 +1,4 @@
-# brindle(): sums of the months present per cell and year, through the C routine of Part 6.1.
+# brindle(): sums of the months present per cell and year, through the C routine.
 # The C routine checks nothing, so every argument is checked here before .C is called: the
 # routine must never read or write outside the vectors that R passes it.
 

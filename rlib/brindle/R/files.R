@@ -1,4 +1,4 @@
-# Raw raster files (Part 1.1) and grid files (Part 1.2) of the rastertools suite, read into and
+# Raw raster files and grid files of the rastertools suite, read into and
 # written from R. Both are headerless and little-endian.
 
 read_raster <- function(file, npixel, nbands = NULL, skip = 0) {

@@ -1,4 +1,4 @@
-/* brindle.c - monthly aggregation routine loaded by R (Part 6.1).
+/* brindle.c - monthly aggregation routine loaded by R.
  *
  * One source for both builds. On x86-64 every step is a double-precision SSE2 operation; the
  * i386 build is compiled with -msse2 -mfpmath=sse so that it does the same operations (no x87

@@ -1,4 +1,4 @@
-/* brindle.h - the monthly aggregation routine called by R through .C (Part 6.1). */
+/* brindle.h - the monthly aggregation routine called by R through .C. */
 #ifndef BRINDLE_H
 #define BRINDLE_H
 

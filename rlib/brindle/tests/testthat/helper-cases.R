@@ -1,4 +1,4 @@
-# Cases for the routine brindle of Part 6.1, in base R only: the testthat tests use them, and
+# Cases for the routine brindle, in base R only: the testthat tests use them, and
 # so do the scripts in rlib/crossarch that run them in the 32-bit and the 64-bit R and compare
 # the results bit for bit.
 #
@@ -25,7 +25,7 @@ brindle_case_for_wrapper <- function(case) {
     case$nout == case$ncells * case$nyears
 }
 
-# The worked examples of Part 6.1 (and a few more of the same kind), with their results.
+# The worked examples (and a few more of the same kind), with their results.
 brindle_worked_examples <- function() {
   # 2 cells x 12 months x 2 years, all 1 but element 25 (0-based): cell 1, month 0, year 1
   idx <- rep(1, 48)

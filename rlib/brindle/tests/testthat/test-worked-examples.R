@@ -1,4 +1,4 @@
-# Every worked example of Part 6.1, through the registered routine and through brindle().
+# Every worked example, through the registered routine and through brindle().
 
 for (case in brindle_worked_examples()) {
   test_that(paste("routine:", case$name), {
