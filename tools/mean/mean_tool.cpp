@@ -155,7 +155,7 @@ int run(const Args& a) {
   }
 
   out.write_floats(wbuf.data(), wbuf.size());
-  in = raster::InFile();
+  in = raster::InFile();  // the input is closed first, then the output (checked)
   out.close();
   return 0;
 }

@@ -45,7 +45,7 @@ inline float signed_halfoffset_lanes(double v) {
   return t - hf;
 }
 
-// Per-value kernels, one band (npixel values) at a time. Each pixel's sums run in the order of
+// Per-value kernels over n consecutive pixels of one band. Each pixel's sums run in the order of
 // the calls, so vectorising across pixels leaves every result unchanged.
 
 /// sum[p] += signed half-offset of v[p], the addition in single precision.
