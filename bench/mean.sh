@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Times `mean` over 30 of 100 years of a 0.5-degree monthly file (61534 pixels x 12 bands),
+# once for the means alone and once with "-sd -gm" (two passes), next to `cat` reading the
+# same 30 years (the same bytes, copied out beforehand) in the same run. Everything is read
+# warm from the page cache. Reports the median and the best wall time of several runs (REPS,
+# default 7), each with its ratio to the `cat` floor, and the peak resident memory (GNU time).
+#
+#   bench/mean.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+mean="$build/bin/mean"
+gen="$build/bin/rastergen"
+for b in "$mean" "$gen"; do
+  [[ -x "$b" ]] || { echo "missing $b (build first)" >&2; exit 1; }
+done
+
+npixel=61534
+nbands=12
+first=35
+last=64
+reps=${REPS:-7}
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+"$gen" "$tmp/in.bin" $npixel $nbands 100 seasonal --grid data/grid_0.5deg_centre.bin
+yearbytes=$((npixel * nbands * 4))
+nyear=$((last - first + 1))
+dd if="$tmp/in.bin" of="$tmp/years.bin" iflag=skip_bytes,count_bytes \
+  skip=$((first * yearbytes)) count=$((nyear * yearbytes)) bs=4M status=none
+cat "$tmp/in.bin" "$tmp/years.bin" >/dev/null  # warm the cache for every contender
+
+# run NAME CMD...: one timed run; appends "NAME wall_ms peak_kb" to the results.
+run() {
+  local name=$1
+  shift
+  local t0 t1
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%e %M' -o "$tmp/time" "$@" >/dev/null
+  t1=$(date +%s%N)
+  echo "$name $(((t1 - t0) / 1000)) $(cut -d' ' -f2 "$tmp/time")" >>"$tmp/results"
+}
+
+: >"$tmp/results"
+for ((i = 0; i < reps; ++i)); do
+  run cat cat "$tmp/years.bin"
+  rm -f "$tmp/out1.bin" "$tmp/out2.bin"  # each run creates its output, as a first run does
+  run mean "$mean" "$tmp/in.bin" "$tmp/out1.bin" $npixel $first $last $nbands
+  run mean-sd-gm "$mean" "$tmp/in.bin" "$tmp/out2.bin" $npixel $first $last $nbands -sd -gm
+done
+
+echo "mean: $nyear of 100 years, $npixel pixels x $nbands bands," \
+  "$((nyear * yearbytes / 1000000)) MB read per pass, median of $reps warm runs"
+awk '
+  { t[$1] = t[$1] " " $2; if ($3 > m[$1]) m[$1] = $3 }
+  function sorted(s, a,   n, i, j, x) {
+    n = split(s, a, " ")
+    for (i = 2; i <= n; ++i) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; --j) a[j + 1] = a[j]; a[j + 1] = x }
+    return n
+  }
+  function median(s,   a, n) {
+    n = sorted(s, a)
+    return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+  }
+  function best(s,   a) { sorted(s, a); return a[1] }
+  END {
+    floor = median(t["cat"]); bfloor = best(t["cat"])
+    printf "%-12s %10s %8s %10s %8s %10s\n", "command", "median ms", "ratio", "best ms", "ratio", "peak MB"
+    split("cat mean mean-sd-gm", order, " ")
+    for (k = 1; k <= 3; ++k) {
+      c = order[k]; w = median(t[c]); b = best(t[c])
+      printf "%-12s %10.1f %8.2f %10.1f %8.2f %10.1f\n", c, w / 1000, w / floor, b / 1000, b / bfloor, m[c] / 1024
+    }
+  }' "$tmp/results"
