@@ -100,3 +100,31 @@ TEST(HalfOffset, SignedOffsetIsSymmetric) {
     EXPECT_EQ(bits(signed_halfoffset(-v)), bits(-signed_halfoffset(v))) << v;
   }
 }
+
+// The single-precision overload must give the bits of the double steps for every float: every
+// sign and exponent, mantissas near both ends and a spread in between.
+TEST(HalfOffset, SignedFloatOverloadMatchesDoubleSteps) {
+  int64_t checked = 0;
+  for (uint32_t top = 0; top < 512; ++top) {
+    for (uint32_t k = 0; k < 3000; ++k) {
+      const uint32_t low = k < 1000 ? k : k < 2000 ? 0x7fffffu - (k - 1000) : (k - 2000) * 8387u;
+      const uint32_t u = (top << 23) | (low & 0x7fffffu);
+      float v = 0;
+      std::memcpy(&v, &u, 4);
+      ASSERT_EQ(bits(signed_halfoffset(v)), bits(signed_halfoffset(static_cast<double>(v))))
+          << std::hex << u;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 512 * 3000);
+}
+
+TEST(HalfOffset, WorkedValuesThroughTheDoubleOverload) {
+  EXPECT_EQ(bits(signed_halfoffset(1e-9)), bits(0.0f));
+  EXPECT_EQ(bits(signed_halfoffset(-0.0)), bits(0.0f));
+  EXPECT_EQ(static_cast<double>(signed_halfoffset(static_cast<double>(-0.1f))),
+            -0.10000002384185791);
+  EXPECT_EQ(signed_halfoffset(-8388609.0), -8388610.0f);
+  EXPECT_TRUE(std::isnan(signed_halfoffset(std::numeric_limits<double>::quiet_NaN())));
+  EXPECT_EQ(signed_halfoffset(-std::numeric_limits<double>::infinity()), -kInf);
+}

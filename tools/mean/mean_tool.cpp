@@ -73,20 +73,20 @@ Args parse_args(int argc, char** argv) {
 }
 
 void add_values(float* sum, const float* v, int64_t n) {
-  for (int64_t p = 0; p < n; ++p) sum[p] = sum[p] + signed_halfoffset_f(v[p]);
+  for (int64_t p = 0; p < n; ++p) sum[p] = sum[p] + raster::signed_halfoffset(v[p]);
 }
 
 void finish_means(float* sum, int64_t n, int64_t nyear) {
   const double div = static_cast<double>(nyear);
   for (int64_t p = 0; p < n; ++p) {
-    sum[p] = signed_halfoffset_lanes(static_cast<double>(sum[p]) / div);
+    sum[p] = raster::signed_halfoffset(static_cast<double>(sum[p]) / div);
   }
 }
 
 void add_annual(float* annual, const float* mean, int64_t n, float nbandsyear) {
   for (int64_t p = 0; p < n; ++p) {
     const float q = mean[p] / nbandsyear;
-    annual[p] = annual[p] + signed_halfoffset_f(q);
+    annual[p] = annual[p] + raster::signed_halfoffset(q);
   }
 }
 
@@ -100,7 +100,7 @@ void add_squared_deviations(float* sq, const float* v, const float* mean, int64_
 void finish_sds(float* sq, int64_t n, int64_t nyear) {
   const double div = static_cast<double>(nyear);
   for (int64_t p = 0; p < n; ++p) {
-    sq[p] = signed_halfoffset_lanes(std::sqrt(static_cast<double>(sq[p]) / div));
+    sq[p] = raster::signed_halfoffset(std::sqrt(static_cast<double>(sq[p]) / div));
   }
 }
 

@@ -23,28 +23,6 @@ Args parse_args(int argc, char** argv);
 /// Runs the whole tool; returns the exit status of a successful run (failures end the process).
 int run(const Args& a);
 
-/// The signed half-offset of a single-precision value, computed in single precision. Same bits
-/// as raster::signed_halfoffset(v) for every float v: v and +-0.5 are floats, and a sum of two
-/// floats rounded to double and then to float equals their float sum (53 >= 2 * 24 + 2 bits,
-/// so the double rounding is innocuous); the sign test is the same. The double form needs
-/// widening and narrowing in every lane and makes the first pass compute-bound.
-inline float signed_halfoffset_f(float v) {
-  const float h = v < 0.0f ? -0.5f : 0.5f;
-  const float t = v + h;
-  return t - h;
-}
-
-/// raster::signed_halfoffset step for step, with the offsets held in named values: in this form
-/// the compiler turns the sign test into a lane mask and vectorises the loop (the shared form
-/// keeps a branch, which mispredicts on data of mixed sign). Same operations, same bits.
-inline float signed_halfoffset_lanes(double v) {
-  const bool negative = v < 0.0;
-  const double h = negative ? -0.5 : 0.5;
-  const float hf = negative ? -0.5f : 0.5f;
-  const float t = static_cast<float>(v + h);
-  return t - hf;
-}
-
 // Per-value kernels over n consecutive pixels of one band. Each pixel's sums run in the order of
 // the calls, so vectorising across pixels leaves every result unchanged.
 
