@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "composition.h"
+#include "period_block.h"
 #include "utilfunc.h"
 
 namespace fennick {
@@ -21,31 +21,14 @@ namespace {
       progname);
 }
 
-struct FreeFloats {
-  void operator()(float* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<float[], FreeFloats>;
-
-/// A period block of 10 bands x npixel x nyear values, or null when no such block can exist
-/// (the size overflows) or the allocation is refused.
-Block reserve_block(int64_t npixel, int64_t nyear) {
-  int64_t count = 0;
-  int64_t bytes = 0;
-  if (__builtin_mul_overflow(int64_t{kSlots}, npixel, &count) ||
-      __builtin_mul_overflow(count, nyear, &count) || __builtin_mul_overflow(count, 4, &bytes)) {
-    return nullptr;
-  }
-  return Block(static_cast<float*>(std::malloc(static_cast<std::size_t>(bytes))));
-}
-
 /// Byte offset of year `year` (may be negative); false when it does not fit in 64 bits.
 bool year_offset(int64_t npixel, int64_t year, int64_t* offset) {
   return !__builtin_mul_overflow(int64_t{4} * kSlots * npixel, year, offset);
 }
 
 /// One read request for a whole period; true when every value arrived.
-bool read_period(raster::InFile& in, float* block, int64_t count) {
-  return in.is_open() && in.read_floats(block, count) == count;
+bool read_period(raster::InFile& in, PeriodBlock& block) {
+  return in.is_open() && in.read_floats(block.data(), block.count()) == block.count();
 }
 
 }  // namespace
@@ -85,13 +68,10 @@ Options parse_args(int argc, char** argv) {
 
 void run(const Options& opt) {
   const int64_t npixel = opt.npixel;
-  const int64_t count1 = kSlots * npixel * opt.nyear_file1;  // both fit: checked by reserve_block
-  const int64_t count2 = kSlots * npixel * opt.nyear_file2;
-
   // Both blocks are requested before either is tested.
-  Block block1 = reserve_block(npixel, opt.nyear_file1);
-  Block block2 = reserve_block(npixel, opt.nyear_file2);
-  if (!block1 || !block2) fail_plain("Error in memory allocation\n");
+  PeriodBlock block1 = PeriodBlock::reserve(npixel, opt.nyear_file1);
+  PeriodBlock block2 = PeriodBlock::reserve(npixel, opt.nyear_file2);
+  if (!block1.ok() || !block2.ok()) fail_plain("Error in memory allocation\n");
 
   // Opening the output truncates it; an input named again as the output would be lost.
   const char* inputs[] = {opt.fpcfile1, opt.fpcfile2};
@@ -110,14 +90,14 @@ void run(const Options& opt) {
   int64_t offset = 0;
   bool placed = year_offset(npixel, opt.startyear1, &offset);
   if (placed && file1.is_open()) (void)file1.seek(offset, SEEK_SET);
-  if (!placed || !read_period(file1, block1.get(), count1)) {
+  if (!placed || !read_period(file1, block1)) {
     fail_plain("Error reading data from input file 1\n");
   }
 
   if (opt.startyear2 >= 0) {
     placed = year_offset(npixel, opt.startyear2, &offset);
     if (placed && file2.is_open()) (void)file2.seek(offset, SEEK_SET);
-    if (!placed || !read_period(file2, block2.get(), count2)) {
+    if (!placed || !read_period(file2, block2)) {
       fail_plain("Error reading data from input file 2\n");
     }
   } else {
@@ -126,7 +106,7 @@ void run(const Options& opt) {
       fail_plain("Error: cannot go to position %lld years before end of input file 1\n",
                  -static_cast<long long>(opt.startyear2));
     }
-    if (!read_period(file1, block2.get(), count2)) {
+    if (!read_period(file1, block2)) {
       fail_plain("Error reading data from end of input file 1\n");
     }
   }
@@ -135,14 +115,14 @@ void run(const Options& opt) {
     fail_plain("Error: output file %s could not be opened; no values written\n", opt.outfile);
   }
 
-  const float* test_band = block1.get() + (opt.nyear_file1 - 1) * kSlots * npixel;
+  const float* test_band = block1.data() + (opt.nyear_file1 - 1) * kSlots * npixel;
   std::vector<float> means1(static_cast<std::size_t>(kSlots * kChunk));
   std::vector<float> means2(static_cast<std::size_t>(kSlots * kChunk));
   std::vector<float> values(static_cast<std::size_t>(kChunk));
   for (int64_t p0 = 0; p0 < npixel; p0 += kChunk) {
     const int64_t n = npixel - p0 < kChunk ? npixel - p0 : kChunk;
-    period_means(block1.get(), npixel, opt.nyear_file1, p0, n, means1.data());
-    period_means(block2.get(), npixel, opt.nyear_file2, p0, n, means2.data());
+    period_means(block1.data(), npixel, opt.nyear_file1, p0, n, means1.data());
+    period_means(block2.data(), npixel, opt.nyear_file2, p0, n, means2.data());
     for (int64_t i = 0; i < n; ++i) {
       float s = 1.0f;
       // Band 0 of the last year of period 1 gates the pixel; NaN does not pass.
