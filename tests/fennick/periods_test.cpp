@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "fpc.h"
 
@@ -100,6 +101,33 @@ TEST(Periods, SameYearsOfFileOneInBothPeriodsGiveZero) {
   const auto r = fpc::run(f.f1, f.f2, f.out, 2, 2, kPixels, 1, -4);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(e2e::bits(e2e::read_floats(f.out)), std::vector<uint32_t>(kPixels, 0u));
+}
+
+TEST(Periods, YearsBeyondTwoGibibytesAreReached) {
+  // One pixel, 40 bytes a year: year 60,000,000 starts at byte 2.4e9. The years between are
+  // a hole in a sparse file. Period 1 is that year (plant type 3), period 2 counts back to
+  // year 0 (plant type 7): the worked 3/7 value.
+  constexpr int64_t kYear = 60000000;
+  e2e::TempDir dir;
+  const std::string f1 = dir.file("big.bin");
+  const std::string out = dir.file("out.bin");
+  const auto year_bytes = [](const fpc::Pixel& px) {
+    return std::string(reinterpret_cast<const char*>(px.data()), sizeof(float) * px.size());
+  };
+  {
+    FILE* f = std::fopen(f1.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string first = year_bytes(pixel({{7, 1.0f}}));
+    const std::string last = year_bytes(pixel({{3, 1.0f}}));
+    ASSERT_EQ(std::fwrite(first.data(), 1, first.size(), f), first.size());
+    ASSERT_EQ(fseeko(f, static_cast<off_t>(kYear * 40), SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(last.data(), 1, last.size(), f), last.size());
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  ASSERT_EQ(e2e::file_size(f1), (kYear + 1) * 40);
+  const auto r = fpc::run(f1, dir.file("unused.bin"), out, 1, 1, 1, kYear, -(kYear + 1));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(e2e::bits(e2e::read_floats(out)), std::vector<uint32_t>{e2e::bits(0xA66667p-24f)});
 }
 
 }  // namespace

@@ -66,55 +66,41 @@ Options parse_args(int argc, char** argv) {
   return o;
 }
 
-void run(const Options& opt) {
-  const int64_t npixel = opt.npixel;
-  // Both blocks are requested before either is tested.
-  PeriodBlock block1 = PeriodBlock::reserve(npixel, opt.nyear_file1);
-  PeriodBlock block2 = PeriodBlock::reserve(npixel, opt.nyear_file2);
-  if (!block1.ok() || !block2.ok()) fail_plain("Error in memory allocation\n");
+namespace {
 
-  // Opening the output truncates it; an input named again as the output would be lost.
-  const char* inputs[] = {opt.fpcfile1, opt.fpcfile2};
-  const char* outputs[] = {opt.outfile};
-  raster::refuse_output_over_input(inputs, outputs);
-
-  // A file that cannot be opened is only reported here; the read that needs it fails below.
-  raster::InFile file1 = raster::InFile::try_open(opt.fpcfile1);
-  if (!file1.is_open()) std::fputs("Warning: File open failed on input file1\n", stderr);
-  raster::InFile file2 = raster::InFile::try_open(opt.fpcfile2);
-  if (!file2.is_open()) std::fputs("Warning: File open failed on input file2\n", stderr);
-  raster::OutFile out = raster::OutFile::try_open(opt.outfile);
-  if (!out.is_open()) std::fputs("Warning: File open failed on output file\n", stderr);
-
-  // Period 1. The positioning is not tested: a year past the end shows up as a short read.
+/// Reads period 1 from file 1, and period 2 from file 2 or from the end of file 1; every
+/// failure ends the run with its message.
+void read_periods(const Options& opt, raster::InFile& file1, raster::InFile& file2,
+                  PeriodBlock& block1, PeriodBlock& block2) {
+  // The positioning is not tested: a year past the end shows up as a short read.
   int64_t offset = 0;
-  bool placed = year_offset(npixel, opt.startyear1, &offset);
+  bool placed = year_offset(opt.npixel, opt.startyear1, &offset);
   if (placed && file1.is_open()) (void)file1.seek(offset, SEEK_SET);
   if (!placed || !read_period(file1, block1)) {
     fail_plain("Error reading data from input file 1\n");
   }
 
   if (opt.startyear2 >= 0) {
-    placed = year_offset(npixel, opt.startyear2, &offset);
+    placed = year_offset(opt.npixel, opt.startyear2, &offset);
     if (placed && file2.is_open()) (void)file2.seek(offset, SEEK_SET);
     if (!placed || !read_period(file2, block2)) {
       fail_plain("Error reading data from input file 2\n");
     }
-  } else {
-    // -startyear2 years before the end of file 1; file 2 is not used at all.
-    if (!year_offset(npixel, opt.startyear2, &offset) || !file1.seek(offset, SEEK_END)) {
-      fail_plain("Error: cannot go to position %lld years before end of input file 1\n",
-                 -static_cast<long long>(opt.startyear2));
-    }
-    if (!read_period(file1, block2)) {
-      fail_plain("Error reading data from end of input file 1\n");
-    }
+    return;
   }
-
-  if (!out.is_open()) {
-    fail_plain("Error: output file %s could not be opened; no values written\n", opt.outfile);
+  // -startyear2 years before the end of file 1; file 2 is not used at all. Here the
+  // positioning is tested, since a target before the start would silently read year 0.
+  if (!year_offset(opt.npixel, opt.startyear2, &offset) || !file1.seek(offset, SEEK_END)) {
+    fail_plain("Error: cannot go to position %lld years before end of input file 1\n",
+               -static_cast<long long>(opt.startyear2));
   }
+  if (!read_period(file1, block2)) fail_plain("Error reading data from end of input file 1\n");
+}
 
+/// Computes and writes the value of every pixel, a batch of pixels at a time.
+void write_values(const Options& opt, const PeriodBlock& block1, const PeriodBlock& block2,
+                  raster::OutFile& out) {
+  const int64_t npixel = opt.npixel;
   const float* test_band = block1.data() + (opt.nyear_file1 - 1) * kSlots * npixel;
   std::vector<float> means1(static_cast<std::size_t>(kSlots * kChunk));
   std::vector<float> means2(static_cast<std::size_t>(kSlots * kChunk));
@@ -141,6 +127,35 @@ void run(const Options& opt) {
     }
     out.write_floats(values.data(), n);
   }
+}
+
+}  // namespace
+
+void run(const Options& opt) {
+  // Both blocks are requested before either is tested.
+  PeriodBlock block1 = PeriodBlock::reserve(opt.npixel, opt.nyear_file1);
+  PeriodBlock block2 = PeriodBlock::reserve(opt.npixel, opt.nyear_file2);
+  if (!block1.ok() || !block2.ok()) fail_plain("Error in memory allocation\n");
+
+  // Opening the output truncates it; an input named again as the output would be lost.
+  const char* inputs[] = {opt.fpcfile1, opt.fpcfile2};
+  const char* outputs[] = {opt.outfile};
+  raster::refuse_output_over_input(inputs, outputs);
+
+  // A file that cannot be opened is only reported here; the read that needs it fails later.
+  raster::InFile file1 = raster::InFile::try_open(opt.fpcfile1);
+  if (!file1.is_open()) std::fputs("Warning: File open failed on input file1\n", stderr);
+  raster::InFile file2 = raster::InFile::try_open(opt.fpcfile2);
+  if (!file2.is_open()) std::fputs("Warning: File open failed on input file2\n", stderr);
+  raster::OutFile out = raster::OutFile::try_open(opt.outfile);
+  if (!out.is_open()) std::fputs("Warning: File open failed on output file\n", stderr);
+
+  read_periods(opt, file1, file2, block1, block2);
+  // A run that could write nothing must not end as a success.
+  if (!out.is_open()) {
+    fail_plain("Error: output file %s could not be opened; no values written\n", opt.outfile);
+  }
+  write_values(opt, block1, block2, out);
   out.close();
 }
 
