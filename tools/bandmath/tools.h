@@ -242,7 +242,6 @@ constexpr bool consistent(const Tool& t) {
   const int output_pos = t.ninputs + 1;
   bool ok = t.npixel_pos > output_pos && t.npixel_pos < t.usage_max_argc + 1 &&
             t.band_argc >= t.band_pos + t.band_args && t.band_argc > t.usage_max_argc &&
-            (t.loop == Loop::blocks) == (t.kernel == nullptr) &&
             (t.block_pos == 0 || t.block_pos < t.usage_max_argc + 1);
   for (const RealArg& r : t.reals) ok = ok && (r.position == 0 || r.position > output_pos);
   return ok;
