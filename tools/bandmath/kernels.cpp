@@ -1,8 +1,10 @@
 // Pixel rules. Each loop is branch-free per value (both sides of a rule are computed and one is
-// selected) so that the compiler can vectorise it; the precision of every step is spelled out
-// because the outputs are compared bit for bit.
+// selected) so that the compiler can vectorise it; logistic calls the library's exp for every
+// value and stays scalar. The precision of every step is spelled out because the outputs are
+// compared bit for bit.
 #include "kernels.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -49,9 +51,8 @@ void mult_values(const Params&, const Chunk& c, Tally&) {
   const float* __restrict a = c.in1;
   const float* __restrict b = c.in2;
   float* __restrict out = c.out;
-  // The product in single precision, then the offset of its sign added in double.
-  for (int64_t i = 0; i < c.n; ++i)
-    out[i] = signed_halfoffset_flat(static_cast<double>(a[i] * b[i]));
+  // The product in single precision, then the offset of its sign.
+  for (int64_t i = 0; i < c.n; ++i) out[i] = signed_halfoffset_single(a[i] * b[i]);
 }
 
 void div_values(const Params& p, const Chunk& c, Tally&) {
@@ -94,24 +95,31 @@ void scale_values(const Params& p, const Chunk& c, Tally&) {
 }
 
 void limit_values(const Params& p, const Chunk& c, Tally& t) {
-  const float* __restrict x = c.in1;
-  float* __restrict out = c.out;
   const float below_lower = smallest_float_not_below(p.lower);  // x < this: lower > x
   const float above_upper = largest_float_not_above(p.upper);   // x > this: x > upper
   const auto lout = std::bit_cast<uint32_t>(signed_halfoffset(p.lower));
   const auto uout = std::bit_cast<uint32_t>(signed_halfoffset(p.upper));
-  uint64_t corrected = 0;
-  for (int64_t i = 0; i < c.n; ++i) {
-    const float v = x[i];
-    const auto kept = std::bit_cast<uint32_t>(signed_halfoffset_flat(static_cast<double>(v)));
-    // All-ones masks pick the result; below wins over above (a lower bound above the upper
-    // one). NaN is neither: it keeps its value and is not counted.
-    const uint32_t below = 0U - static_cast<uint32_t>(v < below_lower);
-    const uint32_t above = (0U - static_cast<uint32_t>(v > above_upper)) & ~below;
-    out[i] = std::bit_cast<float>((below & lout) | (above & uout) | (~(below | above) & kept));
-    corrected += static_cast<uint64_t>((below | above) & 1U);
+  // Counted in 32 bits over blocks that cannot overflow them, which keeps the lanes narrow.
+  constexpr int64_t kBlock = int64_t{1} << 30;
+  for (int64_t base = 0; base < c.n; base += kBlock) {
+    const float* __restrict x = c.in1 + base;
+    float* __restrict out = c.out + base;
+    const int64_t n = std::min(kBlock, c.n - base);
+    uint32_t corrected = 0;
+    for (int64_t i = 0; i < n; ++i) {
+      const float v = x[i];
+      // All-ones masks; the lower bound is tested last so that it wins when the bounds cross.
+      // NaN is neither below nor above: it keeps its value and is not counted.
+      const uint32_t below = 0U - static_cast<uint32_t>(v < below_lower);
+      const uint32_t above = 0U - static_cast<uint32_t>(v > above_upper);
+      uint32_t r = std::bit_cast<uint32_t>(signed_halfoffset_single(v));
+      r = (r & ~above) | (uout & above);
+      r = (r & ~below) | (lout & below);
+      out[i] = std::bit_cast<float>(r);
+      corrected += (below | above) & 1U;
+    }
+    t.corrected += corrected;
   }
-  t.corrected += static_cast<int64_t>(corrected);
 }
 
 void logistic_values(const Params& p, const Chunk& c, Tally&) {
@@ -124,7 +132,7 @@ void logistic_values(const Params& p, const Chunk& c, Tally&) {
   for (int64_t i = 0; i < c.n; ++i) {
     const double e = std::exp(-g * (static_cast<double>(x[i]) - m));
     const double y = d / (1.0 + e) + a1;
-    out[i] = signed_halfoffset_flat(y);
+    out[i] = signed_halfoffset(y);
   }
 }
 
