@@ -47,7 +47,7 @@ void read_reals(const Tool& t, int argc, char** argv, Params& p) {
 }
 
 // Replaces the ranges by the band arguments when the argument count calls for them.
-bool read_bands(const Tool& t, int argc, char** argv, Range& r1, Range& r2) {
+bool read_band_args(const Tool& t, int argc, char** argv, Range& r1, Range& r2) {
   const bool given = t.band_rule == ArgcRule::exactly ? argc == t.band_argc : argc >= t.band_argc;
   if (!given) return false;
   r1 = {std::atoi(argv[t.band_pos]), std::atoi(argv[t.band_pos + 1])};
@@ -99,9 +99,19 @@ void check_range(const Tool& t, int64_t nbands, const Range& r1, const Range& r2
   }
 }
 
-void position(InFile& in1, InFile* in2, int64_t band1, int64_t band2, int64_t npixel) {
-  in1.seek(raster::band_offset(band1, npixel));
-  if (in2 != nullptr) in2->seek(raster::band_offset(band2, npixel));
+// Positions `in` at band `band`. A band whose offset does not fit in 64 bits lies past the end
+// of any file: false, and the caller reads nothing. As with every positioning, a refusal by
+// the stream itself (a pipe) leaves reading where it is.
+bool seek_band(InFile& in, int64_t band, int64_t npixel) {
+  int64_t offset = 0;
+  if (__builtin_mul_overflow(band, npixel * 4, &offset)) return false;
+  in.seek(offset);
+  return true;
+}
+
+// Reads up to `bands` whole bands; the count of whole bands that arrived.
+int64_t read_whole_bands(InFile& in, bool reachable, float* dst, int64_t bands, int64_t npixel) {
+  return reachable ? in.read_floats(dst, bands * npixel) / npixel : 0;
 }
 
 // Reads the range in chunks of whole bands, applies the kernel and appends the results.
@@ -113,15 +123,17 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
   Buffer<float> buf1(nvalues);
   Buffer<float> buf2(in2 != nullptr ? nvalues : 0);
   Buffer<float> res(nvalues);
-  if (t.positioning == Positioning::once) position(in1, in2, start1, start2, npixel);
+  bool ok1 = true;
+  bool ok2 = true;
   for (int64_t b = 0; b < nbands; b += per_chunk) {
     const int64_t want = std::min(per_chunk, nbands - b);
-    if (t.positioning == Positioning::every_read) {
-      position(in1, in2, start1 + b, start2 + b, npixel);
+    if (t.positioning == Positioning::every_read || b == 0) {
+      ok1 = seek_band(in1, start1 + b, npixel);
+      if (in2 != nullptr) ok2 = seek_band(*in2, start2 + b, npixel);
     }
-    const int64_t got1 = in1.read_floats(buf1.data(), want * npixel) / npixel;
+    const int64_t got1 = read_whole_bands(in1, ok1, buf1.data(), want, npixel);
     const int64_t got2 =
-        in2 != nullptr ? in2->read_floats(buf2.data(), want * npixel) / npixel : want;
+        in2 != nullptr ? read_whole_bands(*in2, ok2, buf2.data(), want, npixel) : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
       t.kernel(p, Chunk{buf1.data(), buf2.data(), res.data(), whole * npixel, npixel, b}, tally);
@@ -204,7 +216,7 @@ int run(const Tool& t, int argc, char** argv) {
   Range r1;
   Range r2;
   bool given = false;
-  if (t.bands_read == Stage::before_open) given = read_bands(t, argc, argv, r1, r2);
+  if (t.bands_read == Stage::before_open) given = read_band_args(t, argc, argv, r1, r2);
   const int64_t block = t.block_pos > 0 ? std::atoi(argv[t.block_pos]) : 0;
   if (t.range_rule == RangeRule::within_block &&
       (r1.end < r1.start || r1.start < 0 || r1.end > block - 1)) {
@@ -226,7 +238,7 @@ int run(const Tool& t, int argc, char** argv) {
     const int nbands2 = t.ninputs == 2 ? raster::band_count(in2.size(), npixel) : 0;
     r1 = {0, nbands1 - 1};
     r2 = {0, nbands2 - 1};
-    if (t.bands_read == Stage::after_open) given = read_bands(t, argc, argv, r1, r2);
+    if (t.bands_read == Stage::after_open) given = read_band_args(t, argc, argv, r1, r2);
     print_band_line(t, r1, r2, p);
     if (given) refuse_negative_bands(t, r1, r2);
     const int64_t nbands = int64_t{r1.end} - r1.start + 1;
