@@ -1,0 +1,85 @@
+// Shared pieces of the band arithmetic tests: reference roundings written from the rules (not
+// taken from the tools' code), band builders and a few comparisons by bit pattern.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+namespace bmt {
+
+using Floats = std::vector<float>;
+
+inline const float kNaN = std::numeric_limits<float>::quiet_NaN();
+inline const float kInf = std::numeric_limits<float>::infinity();
+
+// (v + 0.5f) - 0.5f, both in single precision.
+inline float ref_float_ho(float v) {
+  const float t = v + 0.5f;
+  return t - 0.5f;
+}
+// h by the sign test v < 0; the sum in double, rounded to single; h taken away in single.
+inline float ref_signed_ho(double v) {
+  const double h = v < 0 ? -0.5 : 0.5;
+  const float t = static_cast<float>(v + h);
+  return t - static_cast<float>(h);
+}
+// v + 0.5 in double, rounded to single, then 0.5f taken away in single.
+inline float ref_double_ho(double v) {
+  const float t = static_cast<float>(v + 0.5);
+  return t - 0.5f;
+}
+
+inline float from_bits(uint32_t u) { return std::bit_cast<float>(u); }
+
+/// nbands bands of npixel values, value (b, p) = f(b, p).
+inline Floats make_bands(int nbands, int npixel, const std::function<float(int, int)>& f) {
+  Floats v;
+  for (int b = 0; b < nbands; ++b) {
+    for (int p = 0; p < npixel; ++p) v.push_back(f(b, p));
+  }
+  return v;
+}
+
+/// Bands first..last (inclusive) of a band-sequential vector.
+inline Floats bands(const Floats& v, int npixel, int first, int last) {
+  return Floats(v.begin() + static_cast<std::ptrdiff_t>(first) * npixel,
+                v.begin() + static_cast<std::ptrdiff_t>(last + 1) * npixel);
+}
+
+/// Values with awkward roundings: tiny, near 0.5 steps, odd integers above 2^23, signed zeros,
+/// NaN and infinities.
+inline Floats awkward_values() {
+  return {0.1f,      -0.1f,     1e-9f,      -1e-9f,      0.3f,   0x1p-25f,   0x1.8p-25f,
+          -0x1p-26f, 8388609.f, -8388609.f, 0.0f,        -0.0f,  16777218.f, 1234.5678f,
+          -7.25f,    3.0f,      0.5f,       -0.5f,       1e30f,  -1e30f,     kNaN,
+          kInf,      -kInf,     2.5e-6f,    0.99999994f, -2.75f, 42.0f,      -1.0f / 3.0f};
+}
+
+inline std::string lines(std::initializer_list<const char*> l) {
+  std::string s;
+  for (const char* x : l) s += x;
+  return s;
+}
+
+/// The exact bits of an output file against the expected values.
+inline void expect_file_floats(const std::string& path, const Floats& expected) {
+  ASSERT_TRUE(e2e::exists(path)) << path;
+  EXPECT_EQ(e2e::file_size(path), static_cast<int64_t>(expected.size() * 4)) << path;
+  EXPECT_EQ(e2e::bits(e2e::read_floats(path)), e2e::bits(expected)) << path;
+}
+
+inline void expect_empty_file(const std::string& path) {
+  ASSERT_TRUE(e2e::exists(path)) << path;
+  EXPECT_EQ(e2e::file_size(path), 0) << path;
+}
+
+}  // namespace bmt

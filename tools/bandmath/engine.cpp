@@ -1,0 +1,254 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <span>
+
+#include "utilfunc.h"
+
+namespace bandmath {
+namespace {
+
+using raster::Buffer;
+using raster::InFile;
+using raster::OutFile;
+
+// Reads and writes move about this many bytes per call, and never less than one band.
+constexpr int64_t kChunkBytes = int64_t{1} << 20;
+
+int64_t chunk_bands(int64_t npixel, int64_t nbands) {
+  return std::clamp<int64_t>(kChunkBytes / (npixel * 4), 1, std::max<int64_t>(nbands, 1));
+}
+
+struct Range {
+  int start = 0;  // first band, counted from 0
+  int end = 0;    // last band, inclusive
+};
+
+[[noreturn]] void show_usage(const Tool& t, const char* progname) {
+  switch (t.usage_fill) {
+    case UsageFill::nan_default:
+      usage_exit(t.usage, progname, static_cast<int>(t.defaults.nan));
+    case UsageFill::logistic_defaults:
+      usage_exit(t.usage, progname, t.defaults.g, t.defaults.m, t.defaults.a1, t.defaults.a2);
+    case UsageFill::name:
+      break;
+  }
+  usage_exit(t.usage, progname);
+}
+
+void read_reals(const Tool& t, int argc, char** argv, Params& p) {
+  for (const RealArg& r : t.reals) {
+    if (r.position == 0) break;
+    if (argc > r.position) p.*r.field = std::atof(argv[r.position]);
+  }
+}
+
+// Replaces the ranges by the band arguments when the argument count calls for them.
+bool read_band_args(const Tool& t, int argc, char** argv, Range& r1, Range& r2) {
+  const bool given = t.band_rule == ArgcRule::exactly ? argc == t.band_argc : argc >= t.band_argc;
+  if (!given) return false;
+  r1 = {std::atoi(argv[t.band_pos]), std::atoi(argv[t.band_pos + 1])};
+  if (t.band_args == 4) r2 = {std::atoi(argv[t.band_pos + 2]), std::atoi(argv[t.band_pos + 3])};
+  return true;
+}
+
+void print_band_line(const Tool& t, const Range& r1, const Range& r2, const Params& p) {
+  switch (t.band_line) {
+    case BandLine::none:
+      break;
+    case BandLine::one_range:
+      std::printf("%d %d\n", r1.start, r1.end);
+      break;
+    case BandLine::two_ranges:
+      std::printf("%d %d %d %d\n", r1.start, r1.end, r2.start, r2.end);
+      break;
+    case BandLine::two_ranges_nan:
+      std::printf("%d %d %d %d %f\n", r1.start, r1.end, r2.start, r2.end, p.nan);
+      break;
+  }
+}
+
+// Positioning before the start of a file would fail and leave reading wherever the stream is.
+void refuse_negative_bands(const Tool& t, const Range& r1, const Range& r2) {
+  const int given[4] = {r1.start, r1.end, r2.start, r2.end};
+  for (int i = 0; i < t.band_args; ++i) {
+    if (given[i] < 0) {
+      failu_fmt("Error: band number %d is negative; bands are counted from 0\n", given[i]);
+    }
+  }
+}
+
+void check_range(const Tool& t, int64_t nbands, const Range& r1, const Range& r2) {
+  switch (t.range_rule) {
+    case RangeRule::equal_lengths:
+      if (nbands <= 0 || int64_t{r1.end} - r1.start != int64_t{r2.end} - r2.start) {
+        fail_plain("different number of bands for differencing in file1 and file2! Exit.\n");
+      }
+      break;
+    case RangeRule::whole_output:
+      // The output is streamed, but a range that no output could hold still fails as its
+      // allocation would.
+      if (nbands < 0) failu("Error allocating memory\n");
+      break;
+    case RangeRule::unchecked:
+    case RangeRule::within_block:
+      break;
+  }
+}
+
+// Positions `in` at band `band`. A band whose offset does not fit in 64 bits lies past the end
+// of any file: false, and the caller reads nothing. As with every positioning, a refusal by
+// the stream itself (a pipe) leaves reading where it is.
+bool seek_band(InFile& in, int64_t band, int64_t npixel) {
+  int64_t offset = 0;
+  if (__builtin_mul_overflow(band, npixel * 4, &offset)) return false;
+  in.seek(offset);
+  return true;
+}
+
+// Reads up to `bands` whole bands; the count of whole bands that arrived.
+int64_t read_whole_bands(InFile& in, bool reachable, float* dst, int64_t bands, int64_t npixel) {
+  return reachable ? in.read_floats(dst, bands * npixel) / npixel : 0;
+}
+
+// Reads the range in chunks of whole bands, applies the kernel and appends the results.
+void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nbands, InFile& in1,
+                     int64_t start1, InFile* in2, int64_t start2, OutFile& out, Tally& tally) {
+  if (nbands <= 0) return;
+  const int64_t per_chunk = chunk_bands(npixel, nbands);
+  const int64_t nvalues = raster::alloc_count({per_chunk, npixel});
+  Buffer<float> buf1(nvalues);
+  Buffer<float> buf2(in2 != nullptr ? nvalues : 0);
+  Buffer<float> res(nvalues);
+  bool ok1 = true;
+  bool ok2 = true;
+  for (int64_t b = 0; b < nbands; b += per_chunk) {
+    const int64_t want = std::min(per_chunk, nbands - b);
+    if (t.positioning == Positioning::every_read || b == 0) {
+      ok1 = seek_band(in1, start1 + b, npixel);
+      if (in2 != nullptr) ok2 = seek_band(*in2, start2 + b, npixel);
+    }
+    const int64_t got1 = read_whole_bands(in1, ok1, buf1.data(), want, npixel);
+    const int64_t got2 =
+        in2 != nullptr ? read_whole_bands(*in2, ok2, buf2.data(), want, npixel) : want;
+    const int64_t whole = std::min(got1, got2);
+    if (whole > 0) {
+      t.kernel(p, Chunk{buf1.data(), buf2.data(), res.data(), whole * npixel, npixel, b}, tally);
+      out.write_floats(res.data(), whole * npixel);
+    }
+    if (whole < want) {
+      if (t.on_short_read == OnShortRead::empty_output) {
+        out.discard();
+      } else {
+        out.close();
+      }
+      // Band b + whole is the first that did not arrive whole; each band reads file1 first.
+      fail_plain(got1 <= got2 ? "error reading from file1\n" : "Error reading from file2\n");
+    }
+  }
+}
+
+void write_nan(OutFile& out, Buffer<float>& buf, int64_t n) {
+  buf.fill(std::numeric_limits<float>::quiet_NaN());
+  for (int64_t done = 0; done < n;) {
+    const int64_t step = std::min(buf.size(), n - done);
+    out.write_floats(buf.data(), step);
+    done += step;
+  }
+}
+
+// Cuts bands start..end out of every block of `block` bands until the input ends. A block is
+// read in segments (before, inside and after the kept bands), so memory stays at one chunk
+// however large the block; the kept values are written exactly as read.
+void copy_blocks(InFile& in, OutFile& out, int64_t npixel, int64_t block, int64_t start,
+                 int64_t end) {
+  const int64_t per_chunk = chunk_bands(npixel, block);
+  Buffer<float> buf(raster::alloc_count({per_chunk, npixel}));
+  const int64_t keep_from = start * npixel;  // kept values, as positions within a block
+  const int64_t keep_to = (end + 1) * npixel;
+  for (;;) {
+    bool started = false;
+    for (int64_t band = 0; band < block;) {
+      const bool keep = start <= band && band <= end;
+      const int64_t segment_end = band < start ? start : (keep ? end + 1 : block);
+      const int64_t want = std::min(per_chunk, segment_end - band) * npixel;
+      const int64_t got = in.read_floats(buf.data(), want);
+      if (got < want) {
+        if (got == 0 && !started) return;  // the input ended with a whole block
+        // A short last block is still written whole, the kept values it lacks as NaN.
+        int64_t pos = band * npixel;
+        if (keep) {
+          out.write_floats(buf.data(), got);
+          pos += got;
+        }
+        write_nan(out, buf, keep_to - std::max(pos, keep_from));
+        std::fprintf(stderr,
+                     "Warning: %s ends inside a block of %lld bands; kept values missing from "
+                     "its last block are written as NaN\n",
+                     in.path().c_str(), static_cast<long long>(block));
+        return;
+      }
+      started = true;
+      if (keep) out.write_floats(buf.data(), want);
+      band += want / npixel;
+    }
+  }
+}
+
+}  // namespace
+
+int run(const Tool& t, int argc, char** argv) {
+  const char* progname = argc > 0 && argv[0] != nullptr ? argv[0] : t.name;
+  if (argc <= t.usage_max_argc) show_usage(t, progname);
+
+  const char* inputs[2] = {argv[1], t.ninputs == 2 ? argv[2] : nullptr};
+  const char* outputs[1] = {argv[t.ninputs + 1]};
+  const int npixel = std::atoi(argv[t.npixel_pos]);
+  if (npixel <= 0) {
+    failu_fmt("Error: npixel must be a positive number of pixels per band, not \"%s\"\n",
+              argv[t.npixel_pos]);
+  }
+  Params p = t.defaults;
+  if (t.reals_read == Stage::before_open) read_reals(t, argc, argv, p);
+  Range r1;
+  Range r2;
+  bool given = false;
+  if (t.bands_read == Stage::before_open) given = read_band_args(t, argc, argv, r1, r2);
+  const int64_t block = t.block_pos > 0 ? std::atoi(argv[t.block_pos]) : 0;
+  if (t.range_rule == RangeRule::within_block &&
+      (r1.end < r1.start || r1.start < 0 || r1.end > block - 1)) {
+    fail_plain("Please make sure that 0<=startband<=endband<=nbands-1\nExit.\n");
+  }
+
+  InFile in1 = InFile::open(inputs[0]);
+  InFile in2;
+  if (t.ninputs == 2) in2 = InFile::open(inputs[1]);
+  raster::refuse_output_over_input(std::span(inputs, static_cast<std::size_t>(t.ninputs)), outputs);
+  OutFile out = OutFile::open(outputs[0]);
+  if (t.reals_read == Stage::after_open) read_reals(t, argc, argv, p);
+
+  Tally tally;
+  if (t.loop == Loop::blocks) {
+    copy_blocks(in1, out, npixel, block, r1.start, r1.end);
+  } else {
+    const int nbands1 = raster::band_count(in1.size(), npixel);
+    const int nbands2 = t.ninputs == 2 ? raster::band_count(in2.size(), npixel) : 0;
+    r1 = {0, nbands1 - 1};
+    r2 = {0, nbands2 - 1};
+    if (t.bands_read == Stage::after_open) given = read_band_args(t, argc, argv, r1, r2);
+    print_band_line(t, r1, r2, p);
+    if (given) refuse_negative_bands(t, r1, r2);
+    const int64_t nbands = int64_t{r1.end} - r1.start + 1;
+    check_range(t, nbands, r1, r2);
+    transform_range(t, p, npixel, nbands, in1, r1.start, t.ninputs == 2 ? &in2 : nullptr, r2.start,
+                    out, tally);
+  }
+  if (t.closing != nullptr) std::printf(t.closing, static_cast<long long>(tally.corrected));
+  out.close();
+  return 0;
+}
+
+}  // namespace bandmath

@@ -1,0 +1,4 @@
+// logistic: see the kLogistic row of the tool table.
+#include "tools.h"
+
+int main(int argc, char** argv) { return bandmath::run(bandmath::kLogistic, argc, argv); }
