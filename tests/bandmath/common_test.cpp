@@ -243,30 +243,6 @@ void run_kernel(bandmath::Kernel k, const bandmath::Params& p, const Floats& a, 
   k(p, bandmath::Chunk{a.data(), b.data(), out.data(), static_cast<int64_t>(a.size()), 1, 0}, t);
 }
 
-// The single-precision route of the signed half-offset against the module's double route:
-// random values, every 4099th bit pattern, and dense runs where v +/- 0.5 stops being exact in
-// double (|v| near 2^-29 and 2^52).
-TEST(Kernels, SinglePrecisionSignedHalfOffsetMatchesTheModule) {
-  auto same = [](float v) {
-    return e2e::bits(bandmath::signed_halfoffset_single(v)) ==
-           e2e::bits(raster::signed_halfoffset(static_cast<double>(v)));
-  };
-  std::mt19937 rng(7);
-  for (const float v : random_floats(rng, 100000)) ASSERT_TRUE(same(v)) << v;
-  for (uint64_t u = 0; u <= 0xffffffffULL; u += 4099) {
-    ASSERT_TRUE(same(bmt::from_bits(static_cast<uint32_t>(u)))) << u;
-  }
-  for (const float edge : {0x1p-29f, 0x1p-30f, 0x1p51f, 0x1p52f, 0x1p53f}) {
-    for (const float sign : {1.0f, -1.0f}) {
-      const uint32_t mid = e2e::bits(edge * sign);
-      for (uint32_t k = 0; k < 20000; ++k) {
-        ASSERT_TRUE(same(bmt::from_bits(mid + k))) << mid + k;
-        ASSERT_TRUE(same(bmt::from_bits(mid - k))) << mid - k;
-      }
-    }
-  }
-}
-
 TEST(Kernels, ValueLoopsFollowTheirRules) {
   std::mt19937 rng(11);
   const Floats a = random_floats(rng, 100000);

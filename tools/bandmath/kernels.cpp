@@ -52,7 +52,7 @@ void mult_values(const Params&, const Chunk& c, Tally&) {
   const float* __restrict b = c.in2;
   float* __restrict out = c.out;
   // The product in single precision, then the offset of its sign.
-  for (int64_t i = 0; i < c.n; ++i) out[i] = signed_halfoffset_single(a[i] * b[i]);
+  for (int64_t i = 0; i < c.n; ++i) out[i] = signed_halfoffset(a[i] * b[i]);
 }
 
 void div_values(const Params& p, const Chunk& c, Tally&) {
@@ -112,7 +112,7 @@ void limit_values(const Params& p, const Chunk& c, Tally& t) {
       // NaN is neither below nor above: it keeps its value and is not counted.
       const uint32_t below = 0U - static_cast<uint32_t>(v < below_lower);
       const uint32_t above = 0U - static_cast<uint32_t>(v > above_upper);
-      uint32_t r = std::bit_cast<uint32_t>(signed_halfoffset_single(v));
+      uint32_t r = std::bit_cast<uint32_t>(signed_halfoffset(v));
       r = (r & ~above) | (uout & above);
       r = (r & ~below) | (lout & below);
       out[i] = std::bit_cast<float>(r);
