@@ -15,19 +15,17 @@
 namespace corvane {
 
 Sums::Sums(int64_t npixel, int64_t nyear) {
-  raster::Buffer<double>* slice[] = {&nom,      &diffsq,      &absa,      &absb,
-                                     &nom_glob, &diffsq_glob, &absa_glob, &absb_glob};
-  for (raster::Buffer<double>* b : slice) {
-    b->resize(npixel);
-    b->fill(0.0);
-  }
   const int64_t n = raster::alloc_count({npixel, nyear}, 8);
   raster::Buffer<double>* series[] = {&nom_ts,       &absa_ts,      &nom_ts_glob,
                                       &absa_ts_glob, &absb_ts_glob, &absb_ts};
-  for (raster::Buffer<double>* b : series) {
-    b->resize(n);
-    b->fill(0.0);
-  }
+  // Every allocation is made before any is filled, so a run too large for memory fails at
+  // once instead of after touching gigabytes.
+  for (raster::Buffer<double>* b : series) b->resize(n);
+  raster::Buffer<double>* slice[] = {&nom,      &diffsq,      &absa,      &absb,
+                                     &nom_glob, &diffsq_glob, &absa_glob, &absb_glob};
+  for (raster::Buffer<double>* b : slice) b->resize(npixel);
+  for (raster::Buffer<double>* b : series) b->fill(0.0);
+  for (raster::Buffer<double>* b : slice) b->fill(0.0);
 }
 
 namespace {

@@ -6,9 +6,9 @@ int run_corvane(int argc, char** argv) {
   Run run;
   open_run(argc, argv, run);
   // Working storage first, then the fraction, as a run that cannot get its memory should fail
-  // before it reads anything.
-  Work work(run.npixel, run.nbands_year, run.nyear_ref);
+  // before it reads anything; the series sums, by far the largest, are taken first.
   Sums sums(run.npixel, run.nyear_ref);
+  Work work(run.npixel, run.nbands_year, run.nyear_ref);
   const raster::Buffer<float> natvegfrac = load_natvegfrac(run);
   // The grid file is read once; every yearly statistic then visits only the mapped pixels.
   const raster::AreaWeightedGrid grid(run.gridfile.get(), run.npixel, run.nlat, run.nlon);
