@@ -6,6 +6,7 @@
 // The second builds the series, which need the finished slice mean. The future file is read
 // once, over its slice. Messages appear as if the slices were read in one piece before the
 // year passes: reference slice, future slice, then one per short year of each pass.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -72,8 +73,7 @@ void add_slice_sums(int64_t npixel, const double* mean_ref, const double* mean_f
   }
 }
 
-void add_parameter(Run& run, int i, const raster::AreaWeightedGrid& grid, const float* natvegfrac,
-                   Work& work, Sums& sums) {
+void add_parameter(Run& run, int i, const GlobalStats& grid, Work& work, Sums& sums) {
   const auto idx = static_cast<std::size_t>(i);
   raster::InFile& ref = run.ifiles_ref[idx];
   raster::InFile& fut = run.ifiles_fut[idx];
@@ -86,12 +86,14 @@ void add_parameter(Run& run, int i, const raster::AreaWeightedGrid& grid, const 
   run.nbands_year = nb_ref;
   const int64_t nyear = run.nyear_ref;
   const int64_t year_values = raster::alloc_count({npixel, nb}, 4);
-  work.rbuf.resize(year_values);
+  const int64_t nslot = work.rbuf_years;
+  work.rbuf.resize(raster::alloc_count({year_values, nslot}, 4));
   float* rbuf = work.rbuf.data();
   const double w = run.weight[idx];
   const double n_slice = static_cast<double>(static_cast<int64_t>(run.nyear_avg) * nb);
   const int64_t slice_first = run.startyear_ref;
   const int64_t slice_end = slice_first + run.nyear_avg;
+  auto in_slice = [&](int64_t y) { return y >= slice_first && y < slice_end; };
 
   double* mean_ref = work.mean_ref.data();
   double* mean_fut = work.mean_fut.data();
@@ -100,18 +102,26 @@ void add_parameter(Run& run, int i, const raster::AreaWeightedGrid& grid, const 
   work.global_mean.fill(0.0);
   work.global_std.fill(0.0);
 
-  // Pass 1 over the reference file: yearly global statistics and the reference-slice mean.
+  // Pass 1 over the reference file, a few years at a time: yearly global statistics and the
+  // reference-slice mean.
   bool ref_slice_short = false;
   int64_t short_years = 0;
+  const double wsum = grid.total_weight(nb);
   ref.seek(0);
-  for (int64_t y = 0; y < nyear; ++y) {
-    if (!read_or_nan(ref, rbuf, year_values)) {
-      ++short_years;
-      if (y >= slice_first && y < slice_end) ref_slice_short = true;
+  for (int64_t y0 = 0; y0 < nyear; y0 += nslot) {
+    const int nk = static_cast<int>(std::min(nslot, nyear - y0));
+    const float* years[GlobalStats::kMaxYears];
+    for (int k = 0; k < nk; ++k) {
+      float* slot = rbuf + k * year_values;
+      years[k] = slot;
+      if (!read_or_nan(ref, slot, year_values)) {
+        ++short_years;
+        if (in_slice(y0 + k)) ref_slice_short = true;
+      }
     }
-    grid.stats(rbuf, npixel, 1, nb, &work.global_mean[y], &work.global_std[y], natvegfrac);
-    if (y >= slice_first && y < slice_end) {
-      kernels::add_slice_mean(rbuf, npixel, nb, n_slice, mean_ref);
+    grid.years(years, nk, npixel, nb, wsum, &work.global_mean[y0], &work.global_std[y0]);
+    for (int k = 0; k < nk; ++k) {
+      if (in_slice(y0 + k)) kernels::add_slice_mean(years[k], npixel, nb, n_slice, mean_ref);
     }
   }
   if (ref_slice_short) std::fprintf(stderr, "Error reading from file ifiles_ref[%d]\n", i);
@@ -180,18 +190,20 @@ void add_parameter(Run& run, int i, const raster::AreaWeightedGrid& grid, const 
 
 }  // namespace
 
-Work::Work(int64_t npixel, int64_t nbands_year, int64_t nyear)
-    : rbuf(raster::alloc_count({npixel, nbands_year}, 4)),
+Work::Work(int64_t npixel, int64_t nbands_year, int64_t nyear, int64_t nyear_avg)
+    : rbuf_years(std::min<int64_t>(GlobalStats::kMaxYears, nyear_avg)),
       mean_ref(npixel),
       mean_fut(npixel),
       rdiv(npixel),
       rglob(npixel),
       global_mean(nyear),
-      global_std(nyear) {}
+      global_std(nyear) {
+  // Several years side by side, but never more than the slice that one read could hold.
+  rbuf.resize(raster::alloc_count({npixel, nbands_year, rbuf_years}, 4));
+}
 
-void accumulate(Run& run, const raster::AreaWeightedGrid& grid, const float* natvegfrac, Work& work,
-                Sums& sums) {
-  for (int i = 0; i < run.npar; ++i) add_parameter(run, i, grid, natvegfrac, work, sums);
+void accumulate(Run& run, const GlobalStats& grid, Work& work, Sums& sums) {
+  for (int i = 0; i < run.npar; ++i) add_parameter(run, i, grid, work, sums);
 }
 
 }  // namespace corvane
