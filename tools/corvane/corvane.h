@@ -1,7 +1,8 @@
 // corvane: multi-variable change metric between a reference and a future period.
 //
 // The run has three stages: the command line and its files (cmdline.cpp), the per-parameter
-// accumulation of the fourteen sums (accumulate.cpp, with the hot loops in kernels.cpp), and
+// accumulation of the fourteen sums (accumulate.cpp, with the hot loops in kernels.cpp and the
+// yearly global statistics in globalstats.cpp), and
 // the eight output products (products.cpp). run_corvane() in corvane.cpp strings them together.
 #pragma once
 
