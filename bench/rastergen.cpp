@@ -9,7 +9,9 @@
 //       fpc       10 bands per year: band 0 a test value of 1, bands 1-9 covers that add up
 //                 to at most 1 (NBANDS_YEAR must be 10);
 //       frac      fractions in [0, 1] with some negative values (-0.2) mixed in;
-//       uniform   values uniform in [-100, 100).
+//       uniform   values uniform in [-100, 100);
+//       npp       productivity-like: never negative, highest in the humid tropics, a growing
+//                 season that follows the local summer, rising by X/10 of its size per year.
 // With --grid, latitudes come from the grid file (int16 lon*100, lat*100 per pixel); without
 // it, pixels are spread evenly from 80 N to 55 S. --firstyear shifts the years so that a
 // future period continues a reference one.
@@ -129,6 +131,15 @@ int main(int argc, char** argv) {
           v = rng.unit() < 0.02 ? -0.2 : std::fmin(1.0, 0.2 + 0.8 * rng.unit());
         } else if (kind == "uniform") {
           v = -100.0 + 200.0 * rng.unit();
+        } else if (kind == "npp") {
+          // The local summer is the warm half of the seasonal kind's cycle.
+          const double summer = l >= 0.0 ? -season : season;
+          const double c = std::cos(l * deg);
+          const double base = 90.0 * c * c + 10.0;
+          v = base * (1.0 + 0.8 * summer * std::fabs(std::sin(l * deg))) *
+                  (1.0 + trend * year / 10.0) +
+              8.0 * rng.normal();
+          v = std::fmax(0.0, v);
         } else {
           die("unknown KIND");
         }

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The main job on sample data: multi-variable change between a reference and a future period.
+#   scripts/demo.sh [BUILD_DIR]     (default: build; `make demo` builds first)
+# The sample (three monthly variables for 1971-2000 and 2071-2100 on the 0.5 degree land grid,
+# and natural-vegetation fractions) is generated once and kept in BUILD_DIR/demo/sample.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+bin="$build/bin"
+for exe in corvane rastergen rastersummary; do
+  [[ -x "$bin/$exe" ]] || { echo "missing $bin/$exe: build first (make)" >&2; exit 1; }
+done
+
+grid=data/grid_0.5deg_centre.bin
+npixel=$(($(stat -c %s "$grid") / 4))
+sample="$build/demo/sample"
+out="$build/demo/out"
+years=30
+# Years count from 1901 in the generator's trend: the reference period starts in year 70
+# (1971), the future one in year 170 (2071).
+recipe="grid=$grid npixel=$npixel years=$years bands=12 ref=70 fut=170 v1"
+
+if [[ ! -f "$sample/recipe" || "$(cat "$sample/recipe")" != "$recipe" ]]; then
+  echo "Generating the sample data once (about 530 MB) in $sample ..."
+  rm -rf "$sample"
+  mkdir -p "$sample"
+  seed=1
+  for var in tas:seasonal pr:precip npp:npp; do
+    name=${var%%:*}
+    kind=${var#*:}
+    "$bin/rastergen" "$sample/${name}_1971-2000.bin" "$npixel" 12 "$years" "$kind" \
+      --grid "$grid" --seed $seed --firstyear 70
+    "$bin/rastergen" "$sample/${name}_2071-2100.bin" "$npixel" 12 "$years" "$kind" \
+      --grid "$grid" --seed $((seed + 1)) --firstyear 170
+    seed=$((seed + 2))
+  done
+  "$bin/rastergen" "$sample/natveg_fraction.bin" "$npixel" 1 1 frac --grid "$grid" --seed 7
+  echo "$recipe" >"$sample/recipe"
+fi
+
+mkdir -p "$out"
+names=(angle magnitude angle_series magnitude_series angle_global magnitude_global
+  angle_series_global magnitude_series_global)
+outputs=()
+for n in "${names[@]}"; do outputs+=("$out/$n.bin"); done
+args=(3 0 1 "$sample/natveg_fraction.bin" "$years" "$years" "$years" 0 0 "$grid" 0.5
+  2 "$sample/tas_1971-2000.bin" "$sample/tas_2071-2100.bin"
+  1 "$sample/pr_1971-2000.bin" "$sample/pr_2071-2100.bin"
+  1 "$sample/npp_1971-2000.bin" "$sample/npp_2071-2100.bin"
+  "$npixel" "${outputs[@]}")
+
+echo
+echo "Change of temperature (weight 2), precipitation (1) and productivity (1), 30-year"
+echo "monthly slices 1971-2000 against 2071-2100, $npixel land pixels:"
+echo
+echo "\$ $bin/corvane ${args[*]}"
+echo
+"$bin/corvane" "${args[@]}"
+echo
+echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
+echo
+"$bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"

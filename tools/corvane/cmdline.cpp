@@ -1,0 +1,183 @@
+// The positional command line: argument count, the checks that keep a run meaningful, the files
+// opened in their fixed order, the weight report and the grid dimensions.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "corvane.h"
+
+namespace corvane {
+
+namespace {
+
+[[noreturn]] void usage(const char* progname) {
+  usage_exit(
+      "Use:\n%s npar is_range_spec (1: range is specified for each parameter, 0: mean/std for "
+      "each parameter are determined internally) is_natveg_spec (1: natveg fraction is specified "
+      "as input file, 0: no managed land fraction assumed) [natvegfile(supply only if "
+      "is_natveg_spec=1)] nyear_ref(years in reference file) nyear_fut(years in future file) "
+      "nyear_avg(time slice thickness) startyear_ref startyear_fut gridfile res(deg) weight_par1 "
+      "file_ref_par1 (reference file) file_fut_par1(transient file) [mean1 std1][weight_par2 "
+      "file1_par2 file2_par2 [mean2 std2]...] npixel ofile1(angle between vectors) "
+      "ofile2(magnitude of change,4 bands) ofile3(time series of angle) ofile4(time series of "
+      "magnitude) ofile5(angle, global normalization),ofile6(magnitude, global normalization) "
+      "ofile7(time series of angle,global normalization) ofile8(time series of magnitude,global "
+      "normalization)\n",
+      progname);
+}
+
+// atoi as the C library does it (strtol narrowed to int), without atoi's undefined overflow.
+int arg_int(const char* s) { return static_cast<int>(std::strtol(s, nullptr, 10)); }
+double arg_real(const char* s) { return std::strtod(s, nullptr); }
+
+void require_positive(int v, const char* name) {
+  if (v <= 0) failu_fmt("Error: %s must be at least 1 (got %d)\n", name, v);
+}
+
+void require_not_negative(int v, const char* name) {
+  if (v < 0) failu_fmt("Error: %s must not be negative (got %d)\n", name, v);
+}
+
+}  // namespace
+
+void open_run(int argc, char** argv, Run& run) {
+  if (argc < 20) usage(argv[0]);
+
+  // The count grows with npar without bound, so it is kept in 64 bits.
+  int64_t expected = 20;
+  run.npar = arg_int(argv[1]);
+  run.is_range_spec = arg_int(argv[2]);
+  run.is_natveg_spec = arg_int(argv[3]);
+  // Without a parameter there is no file to take the band count from, and any other range flag
+  // would make the argument count and the parameter layout disagree.
+  require_positive(run.npar, "npar");
+  if (run.is_range_spec != 0 && run.is_range_spec != 1) {
+    failu_fmt("Error: is_range_spec must be 0 or 1 (got %d)\n", run.is_range_spec);
+  }
+  expected += 3 * static_cast<int64_t>(run.npar);
+  expected += 2 * static_cast<int64_t>(run.npar) * run.is_range_spec;
+  const int k = run.is_natveg_spec != 0 ? 1 : 0;
+  if (k == 1) {
+    // Opened before the count is checked, so a missing fraction file is what gets reported.
+    run.natvegfile = raster::InFile::open(argv[4]);
+    expected += 1;
+  }
+
+  if (argc < expected) {
+    std::fprintf(stderr,
+                 "Error: You have %" PRId64
+                 " missing argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
+                 "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
+                 expected - argc, run.npar, run.is_range_spec, run.is_natveg_spec);
+    usage(argv[0]);
+  }
+  if (argc > expected) {
+    std::fprintf(stderr,
+                 "Error: You have %" PRId64
+                 " too many argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
+                 "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
+                 argc - expected, run.npar, run.is_range_spec, run.is_natveg_spec);
+    usage(argv[0]);
+  }
+
+  const int m = run.is_range_spec != 0 ? 5 : 3;
+  run.nyear_ref = arg_int(argv[4 + k]);
+  run.nyear_fut = arg_int(argv[5 + k]);
+  run.nyear_avg = arg_int(argv[6 + k]);
+  run.startyear_ref = arg_int(argv[7 + k]);
+  run.startyear_fut = arg_int(argv[8 + k]);
+  const char* gridpath = argv[9 + k];
+  const char* res_text = argv[10 + k];
+  run.res = arg_real(res_text);
+  const int par0 = 11 + k;
+  const int npixel_pos = par0 + m * run.npar;
+  run.npixel = arg_int(argv[npixel_pos]);
+
+  // Everything a run needs is checked before any file is opened or created.
+  require_positive(run.nyear_ref, "nyear_ref");
+  require_positive(run.nyear_fut, "nyear_fut");
+  require_positive(run.nyear_avg, "nyear_avg");
+  require_not_negative(run.startyear_ref, "startyear_ref");
+  require_not_negative(run.startyear_fut, "startyear_fut");
+  // The slice average of the yearly global means must stay within the reference years.
+  if (static_cast<int64_t>(run.startyear_ref) + run.nyear_avg > run.nyear_ref) {
+    failu_fmt(
+        "Error: the reference slice (startyear_ref %d, nyear_avg %d) reaches past the %d years "
+        "of the reference file\n",
+        run.startyear_ref, run.nyear_avg, run.nyear_ref);
+  }
+  if (!(run.res > 0.0)) {
+    failu_fmt("Error: res must be a positive number of degrees (got %s)\n", res_text);
+  }
+  require_positive(run.npixel, "npixel");
+  double weight_sum = 0.0;
+  for (int i = 0; i < run.npar; ++i) weight_sum += arg_real(argv[par0 + m * i]);
+  // Dividing by a zero sum would make every weight infinite or NaN.
+  if (weight_sum == 0.0) failu("Error: the parameter weights sum to 0\n");
+
+  run.gridfile = raster::InFile::open(gridpath);
+
+  const auto npar = static_cast<std::size_t>(run.npar);
+  run.weight.assign(npar, 0.0);
+  if (run.is_range_spec != 0) {
+    run.mean_par.assign(npar, 0.0);
+    run.std_par.assign(npar, 0.0);
+  }
+  run.ifiles_ref.resize(npar);
+  run.ifiles_fut.resize(npar);
+  std::vector<const char*> inputs;
+  if (k == 1) inputs.push_back(argv[4]);
+  inputs.push_back(gridpath);
+  weight_sum = 0.0;
+  for (std::size_t i = 0; i < npar; ++i) {
+    const int pos = par0 + m * static_cast<int>(i);
+    run.weight[i] = arg_real(argv[pos]);
+    weight_sum += run.weight[i];
+    run.ifiles_ref[i] = raster::InFile::open(argv[pos + 1]);
+    run.ifiles_fut[i] = raster::InFile::open(argv[pos + 2]);
+    inputs.push_back(argv[pos + 1]);
+    inputs.push_back(argv[pos + 2]);
+    if (run.is_range_spec != 0) {
+      run.mean_par[i] = arg_real(argv[pos + 3]);
+      run.std_par[i] = arg_real(argv[pos + 4]);
+    }
+  }
+
+  std::printf("Number of parameters: %d\nSum of parameter weights: %lf\n", run.npar, weight_sum);
+  for (double& w : run.weight) w = w / weight_sum;
+
+  const std::vector<const char*> outputs(argv + npixel_pos + 1, argv + npixel_pos + 9);
+  raster::refuse_output_over_input(inputs, outputs);
+  for (std::size_t j = 0; j < run.ofile.size(); ++j) {
+    run.ofile[j] = raster::OutFile::open(outputs[j]);
+  }
+
+  run.nbands_year = static_cast<int>(run.ifiles_ref[0].size() / run.npixel / 4 / run.nyear_ref);
+
+  const double qlat = 180.0 / run.res + 0.0001;
+  const double qlon = 360.0 / run.res + 0.0001;
+  // A grid beyond int range could never be mapped in memory.
+  if (!(qlon < 2147483648.0)) failu("Error allocating memory\n");
+  run.nlat = static_cast<int>(qlat);
+  run.nlon = static_cast<int>(qlon);
+}
+
+raster::Buffer<float> load_natvegfrac(Run& run) {
+  raster::Buffer<float> frac(run.npixel);
+  frac.fill(1.0f);
+  if (run.is_natveg_spec != 0) {
+    run.natvegfile.seek(0);
+    if (run.natvegfile.read_floats(frac.data(), run.npixel) < run.npixel) {
+      std::fprintf(stderr, "Error: cannot read natvegfrac from %s\n",
+                   run.natvegfile.path().c_str());
+      std::exit(1);
+    }
+  }
+  for (int64_t p = 0; p < frac.size(); ++p) {
+    if (frac[p] < 0.0f) frac[p] = 0.0f;
+  }
+  return frac;
+}
+
+}  // namespace corvane
