@@ -1,5 +1,6 @@
 #include "stats.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "buffer.h"
@@ -144,34 +145,87 @@ AreaWeightedGrid::AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat,
   }
 }
 
+namespace {
+
+// K groups side by side. The total weight does not depend on the data, so one running sum
+// serves every group; it is taken in the same order as the per-call routine takes it.
+template <int K>
+void groups_side_by_side(const float* const* groups, int64_t npixel, int64_t nbands,
+                         const int64_t* pixel, const double* weight, int64_t n,
+                         const float* natvegfrac, double* gmean, double* gstd) {
+  double wsum = 0.0;
+  double t[K];
+  for (int k = 0; k < K; ++k) t[k] = 0.0;
+  for (int64_t j = 0; j < nbands; ++j) {
+    const float* band[K];
+    for (int k = 0; k < K; ++k) band[k] = groups[k] + j * npixel;
+    for (int64_t i = 0; i < n; ++i) {
+      const int64_t p = pixel[i];
+      const double w = weight[i];
+      const double f = static_cast<double>(natvegfrac[p]);
+      wsum = wsum + w * f;
+      for (int k = 0; k < K; ++k) t[k] = t[k] + (static_cast<double>(band[k][p]) * w) * f;
+    }
+  }
+  double m[K];
+  double s[K];
+  for (int k = 0; k < K; ++k) {
+    m[k] = t[k] / wsum;
+    s[k] = 0.0;
+  }
+  for (int64_t j = 0; j < nbands; ++j) {
+    const float* band[K];
+    for (int k = 0; k < K; ++k) band[k] = groups[k] + j * npixel;
+    for (int64_t i = 0; i < n; ++i) {
+      const int64_t p = pixel[i];
+      const double w = weight[i];
+      const double f = static_cast<double>(natvegfrac[p]);
+      for (int k = 0; k < K; ++k) {
+        const double v = static_cast<double>(band[k][p]);
+        s[k] = s[k] + ((v - m[k]) * (v - m[k]) * w) * f;
+      }
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    gmean[k] = m[k];
+    gstd[k] = std::sqrt(s[k] / wsum);
+  }
+}
+
+}  // namespace
+
+void AreaWeightedGrid::stats_groups(const float* const* groups, int64_t ngroups, int64_t npixel,
+                                    int64_t nbands, double* gmean, double* gstd,
+                                    const float* natvegfrac) const {
+  static_assert(kSideBySide == 4);
+  for (int64_t g = 0; g < ngroups; g += kSideBySide) {
+    const float* const* gr = groups + g;
+    const int64_t* px = pixel_.data();
+    const double* wt = weight_.data();
+    switch (std::min(kSideBySide, ngroups - g)) {
+      case 1:
+        groups_side_by_side<1>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
+        break;
+      case 2:
+        groups_side_by_side<2>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
+        break;
+      case 3:
+        groups_side_by_side<3>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
+        break;
+      default:
+        groups_side_by_side<4>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
+        break;
+    }
+  }
+}
+
 void AreaWeightedGrid::stats(const float* data, int64_t npixel, int64_t ngroups, int64_t nbands,
                              double* gmean, double* gstd, const float* natvegfrac) const {
-  const int64_t n = n_;
-  for (int64_t g = 0; g < ngroups; ++g) {
-    double wsum = 0.0;
-    double tsum = 0.0;
-    for (int64_t j = 0; j < nbands; ++j) {
-      const float* band = data + (g * nbands + j) * npixel;
-      for (int64_t i = 0; i < n; ++i) {
-        const int64_t p = pixel_[i];
-        const double f = static_cast<double>(natvegfrac[p]);
-        const double v = static_cast<double>(band[p]);
-        wsum = wsum + weight_[i] * f;
-        tsum = tsum + (v * weight_[i]) * f;
-      }
-    }
-    const double m = tsum / wsum;
-    gmean[g] = m;
-    double ssum = 0.0;
-    for (int64_t j = 0; j < nbands; ++j) {
-      const float* band = data + (g * nbands + j) * npixel;
-      for (int64_t i = 0; i < n; ++i) {
-        const int64_t p = pixel_[i];
-        const double v = static_cast<double>(band[p]);
-        ssum = ssum + ((v - m) * (v - m) * weight_[i]) * static_cast<double>(natvegfrac[p]);
-      }
-    }
-    gstd[g] = std::sqrt(ssum / wsum);
+  const float* groups[kSideBySide];
+  for (int64_t g = 0; g < ngroups; g += kSideBySide) {
+    const int64_t k = std::min(kSideBySide, ngroups - g);
+    for (int64_t i = 0; i < k; ++i) groups[i] = data + (g + i) * nbands * npixel;
+    stats_groups(groups, k, npixel, nbands, gmean + g, gstd + g, natvegfrac);
   }
 }
 

@@ -47,13 +47,22 @@ GridRecords read_grid_records(FILE* gridfile, int64_t npixel);
 
 /// A grid file read once: only the cells that hold a pixel, in map order, with their row
 /// weights. stats() then visits just those pixels and gives the same bits as
-/// global_mean_areaweighted_float on the same inputs.
+/// global_mean_areaweighted_float on the same inputs. Up to kSideBySide groups are swept
+/// together, each group's running sums still strictly in map order, so that the additions of
+/// several groups overlap instead of waiting on one chain.
 class AreaWeightedGrid {
  public:
+  static constexpr int64_t kSideBySide = 4;
+
   AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon);
 
+  /// As global_mean_areaweighted_float: ngroups groups of nbands consecutive bands of data.
   void stats(const float* data, int64_t npixel, int64_t ngroups, int64_t nbands, double* gmean,
              double* gstd, const float* natvegfrac) const;
+  /// The same for groups that need not be adjacent: group g's bands start at groups[g], one
+  /// band every npixel values.
+  void stats_groups(const float* const* groups, int64_t ngroups, int64_t npixel, int64_t nbands,
+                    double* gmean, double* gstd, const float* natvegfrac) const;
 
   /// Mapped pixels, in row-major cell order.
   int64_t size() const { return n_; }

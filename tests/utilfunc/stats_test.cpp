@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -206,7 +207,7 @@ TEST(AreaWeightedGrid, BitIdenticalToPerCallRoutine) {
     for (int trial = 0; trial < 4; ++trial) {
       const int64_t npixel = 50 + static_cast<int64_t>(rng() % 400);
       const int64_t nbands = 1 + static_cast<int64_t>(rng() % 13);
-      const int64_t ngroups = 1 + static_cast<int64_t>(rng() % 3);
+      const int64_t ngroups = 1 + static_cast<int64_t>(rng() % 9);  // batches of 4 and a rest
       std::uniform_int_distribution<int> lon(-18000, 17999);
       std::uniform_int_distribution<int> lat(-9000, 9000);
       std::vector<int16_t> rec;
@@ -236,9 +237,23 @@ TEST(AreaWeightedGrid, BitIdenticalToPerCallRoutine) {
                                      m1.data(), s1.data(), frac.data());
       const AreaWeightedGrid prepared(grid.f, npixel, nlat, 2 * nlat);
       prepared.stats(data.data(), npixel, ngroups, nbands, m2.data(), s2.data(), frac.data());
+      // The same groups in reverse memory order, passed by pointer.
+      std::vector<const float*> groups;
+      for (int64_t g = 0; g < ngroups; ++g) groups.push_back(data.data() + g * nbands * npixel);
+      std::vector<float> reversed(data.size());
+      for (int64_t g = 0; g < ngroups; ++g) {
+        std::copy_n(groups[static_cast<std::size_t>(g)], nbands * npixel,
+                    reversed.begin() + (ngroups - 1 - g) * nbands * npixel);
+        groups[static_cast<std::size_t>(g)] = reversed.data() + (ngroups - 1 - g) * nbands * npixel;
+      }
+      std::vector<double> m3(m1.size()), s3(m1.size());
+      prepared.stats_groups(groups.data(), ngroups, npixel, nbands, m3.data(), s3.data(),
+                            frac.data());
       for (std::size_t g = 0; g < m1.size(); ++g) {
         EXPECT_TRUE(same_bits(m1[g], m2[g])) << nlat << " " << trial << " " << m1[g];
         EXPECT_TRUE(same_bits(s1[g], s2[g])) << nlat << " " << trial << " " << s1[g];
+        EXPECT_TRUE(same_bits(m1[g], m3[g])) << nlat << " " << trial << " " << g;
+        EXPECT_TRUE(same_bits(s1[g], s3[g])) << nlat << " " << trial << " " << g;
       }
     }
   }

@@ -73,7 +73,8 @@ void add_slice_sums(int64_t npixel, const double* mean_ref, const double* mean_f
   }
 }
 
-void add_parameter(Run& run, int i, const GlobalStats& grid, Work& work, Sums& sums) {
+void add_parameter(Run& run, int i, const raster::AreaWeightedGrid& grid, const float* natvegfrac,
+                   Work& work, Sums& sums) {
   const auto idx = static_cast<std::size_t>(i);
   raster::InFile& ref = run.ifiles_ref[idx];
   raster::InFile& fut = run.ifiles_fut[idx];
@@ -106,11 +107,10 @@ void add_parameter(Run& run, int i, const GlobalStats& grid, Work& work, Sums& s
   // reference-slice mean.
   bool ref_slice_short = false;
   int64_t short_years = 0;
-  const double wsum = grid.total_weight(nb);
   ref.seek(0);
   for (int64_t y0 = 0; y0 < nyear; y0 += nslot) {
     const int nk = static_cast<int>(std::min(nslot, nyear - y0));
-    const float* years[GlobalStats::kMaxYears];
+    const float* years[raster::AreaWeightedGrid::kSideBySide];
     for (int k = 0; k < nk; ++k) {
       float* slot = rbuf + k * year_values;
       years[k] = slot;
@@ -119,7 +119,8 @@ void add_parameter(Run& run, int i, const GlobalStats& grid, Work& work, Sums& s
         if (in_slice(y0 + k)) ref_slice_short = true;
       }
     }
-    grid.years(years, nk, npixel, nb, wsum, &work.global_mean[y0], &work.global_std[y0]);
+    grid.stats_groups(years, nk, npixel, nb, &work.global_mean[y0], &work.global_std[y0],
+                      natvegfrac);
     for (int k = 0; k < nk; ++k) {
       if (in_slice(y0 + k)) kernels::add_slice_mean(years[k], npixel, nb, n_slice, mean_ref);
     }
@@ -191,7 +192,7 @@ void add_parameter(Run& run, int i, const GlobalStats& grid, Work& work, Sums& s
 }  // namespace
 
 Work::Work(int64_t npixel, int64_t nbands_year, int64_t nyear, int64_t nyear_avg)
-    : rbuf_years(std::min<int64_t>(GlobalStats::kMaxYears, nyear_avg)),
+    : rbuf_years(std::min<int64_t>(raster::AreaWeightedGrid::kSideBySide, nyear_avg)),
       mean_ref(npixel),
       mean_fut(npixel),
       rdiv(npixel),
@@ -202,8 +203,9 @@ Work::Work(int64_t npixel, int64_t nbands_year, int64_t nyear, int64_t nyear_avg
   rbuf.resize(raster::alloc_count({npixel, nbands_year, rbuf_years}, 4));
 }
 
-void accumulate(Run& run, const GlobalStats& grid, Work& work, Sums& sums) {
-  for (int i = 0; i < run.npar; ++i) add_parameter(run, i, grid, work, sums);
+void accumulate(Run& run, const raster::AreaWeightedGrid& grid, const float* natvegfrac, Work& work,
+                Sums& sums) {
+  for (int i = 0; i < run.npar; ++i) add_parameter(run, i, grid, natvegfrac, work, sums);
 }
 
 }  // namespace corvane

@@ -11,8 +11,8 @@ int run_corvane(int argc, char** argv) {
   Work work(run.npixel, run.nbands_year, run.nyear_ref, run.nyear_avg);
   const raster::Buffer<float> natvegfrac = load_natvegfrac(run);
   // The grid file is read once; every yearly statistic then visits only the mapped pixels.
-  const GlobalStats grid(run.gridfile.get(), run.npixel, run.nlat, run.nlon, natvegfrac.data());
-  accumulate(run, grid, work, sums);
+  const raster::AreaWeightedGrid grid(run.gridfile.get(), run.npixel, run.nlat, run.nlon);
+  accumulate(run, grid, natvegfrac.data(), work, sums);
   write_products(run, sums);
   return 0;
 }

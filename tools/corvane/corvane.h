@@ -1,9 +1,8 @@
 // corvane: multi-variable change metric between a reference and a future period.
 //
 // The run has three stages: the command line and its files (cmdline.cpp), the per-parameter
-// accumulation of the fourteen sums (accumulate.cpp, with the hot loops in kernels.cpp and the
-// yearly global statistics in globalstats.cpp), and
-// the eight output products (products.cpp). run_corvane() in corvane.cpp strings them together.
+// accumulation of the fourteen sums (accumulate.cpp, with the hot loops in kernels.cpp), and the
+// eight output products (products.cpp). run_corvane() in corvane.cpp strings them together.
 #pragma once
 
 #include <array>
@@ -62,7 +61,7 @@ raster::Buffer<float> load_natvegfrac(Run& run);
 /// Per-parameter working storage, allocated with the sums and reused by every parameter.
 struct Work {
   Work(int64_t npixel, int64_t nbands_year, int64_t nyear, int64_t nyear_avg);
-  /// Up to GlobalStats::kMaxYears years of one parameter (never more than a slice), re-sized
+  /// Up to AreaWeightedGrid::kSideBySide years of one parameter (never more than a slice), re-sized
   /// with its band count.
   int64_t rbuf_years;
   raster::Buffer<float> rbuf;
@@ -71,33 +70,11 @@ struct Work {
   raster::Buffer<double> global_mean, global_std;
 };
 
-/// The area-weighted global statistics of whole years, with the grid file read once: the
-/// pixels on the global grid in map order, their row weights and fractions. Gives the same bits
-/// as the per-call routine, and takes several years in one sweep so that their running sums,
-/// each strictly in map order, advance side by side.
-class GlobalStats {
- public:
-  GlobalStats(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon, const float* natvegfrac);
-
-  /// Most years taken in one sweep.
-  static constexpr int kMaxYears = 4;
-
-  /// Total weight of `nbands` bands; the same for every year, so taken once per band count.
-  double total_weight(int64_t nbands) const;
-  /// Mean and standard deviation of each of `nyears` (1 to kMaxYears) years of `nbands` bands,
-  /// year k starting at years[k]; `wsum` from total_weight().
-  void years(const float* const* years, int nyears, int64_t npixel, int64_t nbands, double wsum,
-             double* gmean, double* gstd) const;
-
- private:
-  std::vector<int64_t> pixel_;  ///< pixel of each mapped cell, row-major cell order
-  std::vector<double> weight_;  ///< row weight of each mapped cell
-  std::vector<double> frac_;    ///< fraction of each mapped cell's pixel, widened
-};
-
 /// Adds every parameter's contribution to the sums, printing the per-parameter line and the
 /// read-error messages as it goes.
-void accumulate(Run& run, const GlobalStats& grid, Work& work, Sums& sums);
+/// The yearly global statistics use `grid`, prepared once, with natvegfrac as pixel weights.
+void accumulate(Run& run, const raster::AreaWeightedGrid& grid, const float* natvegfrac, Work& work,
+                Sums& sums);
 
 /// Writes the eight products in their fixed order and closes the outputs (checked).
 void write_products(Run& run, Sums& sums);
