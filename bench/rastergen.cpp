@@ -1,7 +1,7 @@
 // Deterministic generator of plausible raw raster files for benchmarks and the demo.
 //
 //   rastergen OUT NPIXEL NBANDS_YEAR NYEARS KIND [--seed N] [--grid FILE] [--trend X]
-//             [--firstyear N]
+//             [--firstyear N] [--offset X]
 //
 // KIND: seasonal  temperature-like: latitude gradient, seasonal cycle (opposite in the two
 //                 hemispheres), a trend of X per year (default 0.03) and noise;
@@ -14,7 +14,8 @@
 //                 season that follows the local summer, rising by X/10 of its size per year.
 // With --grid, latitudes come from the grid file (int16 lon*100, lat*100 per pixel); without
 // it, pixels are spread evenly from 80 N to 55 S. --firstyear shifts the years so that a
-// future period continues a reference one.
+// future period continues a reference one. --offset adds X to every value (273.15 turns the
+// seasonal kind into kelvin).
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +52,7 @@ struct Rng {
 int main(int argc, char** argv) {
   if (argc < 6) {
     die("use: rastergen OUT NPIXEL NBANDS_YEAR NYEARS KIND [--seed N] [--grid FILE] "
-        "[--trend X] [--firstyear N]");
+        "[--trend X] [--firstyear N] [--offset X]");
   }
   const char* out = argv[1];
   const int64_t npixel = std::atoll(argv[2]);
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
   const std::string kind = argv[5];
   uint64_t seed = 1;
   double trend = 0.03;
+  double offset = 0.0;
   int64_t firstyear = 0;
   const char* grid = nullptr;
   for (int i = 6; i + 1 < argc; i += 2) {
@@ -67,6 +69,8 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[i + 1], nullptr, 10);
     } else if (std::strcmp(argv[i], "--grid") == 0) {
       grid = argv[i + 1];
+    } else if (std::strcmp(argv[i], "--offset") == 0) {
+      offset = std::atof(argv[i + 1]);
     } else if (std::strcmp(argv[i], "--trend") == 0) {
       trend = std::atof(argv[i + 1]);
     } else if (std::strcmp(argv[i], "--firstyear") == 0) {
@@ -143,7 +147,7 @@ int main(int argc, char** argv) {
         } else {
           die("unknown KIND");
         }
-        band[static_cast<std::size_t>(p)] = static_cast<float>(v);
+        band[static_cast<std::size_t>(p)] = static_cast<float>(v + offset);
       }
       if (std::fwrite(band.data(), 4, band.size(), f) != band.size()) die("write failed");
     }

@@ -18,20 +18,20 @@ out="$build/demo/out"
 years=30
 # Years count from 1901 in the generator's trend: the reference period starts in year 70
 # (1971), the future one in year 170 (2071).
-recipe="grid=$grid npixel=$npixel years=$years bands=12 ref=70 fut=170 v1"
+recipe="grid=$grid npixel=$npixel years=$years bands=12 ref=70 fut=170 v2"
 
 if [[ ! -f "$sample/recipe" || "$(cat "$sample/recipe")" != "$recipe" ]]; then
   echo "Generating the sample data once (about 530 MB) in $sample ..."
   rm -rf "$sample"
   mkdir -p "$sample"
   seed=1
-  for var in tas:seasonal pr:precip npp:npp; do
-    name=${var%%:*}
-    kind=${var#*:}
+  # Temperature in kelvin, as models write it.
+  for var in tas:seasonal:273.15 pr:precip:0 npp:npp:0; do
+    IFS=: read -r name kind offset <<<"$var"
     "$bin/rastergen" "$sample/${name}_1971-2000.bin" "$npixel" 12 "$years" "$kind" \
-      --grid "$grid" --seed $seed --firstyear 70
+      --grid "$grid" --seed $seed --firstyear 70 --offset "$offset"
     "$bin/rastergen" "$sample/${name}_2071-2100.bin" "$npixel" 12 "$years" "$kind" \
-      --grid "$grid" --seed $((seed + 1)) --firstyear 170
+      --grid "$grid" --seed $((seed + 1)) --firstyear 170 --offset "$offset"
     seed=$((seed + 2))
   done
   "$bin/rastergen" "$sample/natveg_fraction.bin" "$npixel" 1 1 frac --grid "$grid" --seed 7
