@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "buffer.h"
 
@@ -197,25 +198,15 @@ void groups_side_by_side(const float* const* groups, int64_t npixel, int64_t nba
 void AreaWeightedGrid::stats_groups(const float* const* groups, int64_t ngroups, int64_t npixel,
                                     int64_t nbands, double* gmean, double* gstd,
                                     const float* natvegfrac) const {
-  static_assert(kSideBySide == 4);
+  using Sweep = void (*)(const float* const*, int64_t, int64_t, const int64_t*, const double*,
+                         int64_t, const float*, double*, double*);
+  static constexpr Sweep sweep[] = {groups_side_by_side<1>, groups_side_by_side<2>,
+                                    groups_side_by_side<3>, groups_side_by_side<4>};
+  static_assert(std::size(sweep) == kSideBySide);
   for (int64_t g = 0; g < ngroups; g += kSideBySide) {
-    const float* const* gr = groups + g;
-    const int64_t* px = pixel_.data();
-    const double* wt = weight_.data();
-    switch (std::min(kSideBySide, ngroups - g)) {
-      case 1:
-        groups_side_by_side<1>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
-        break;
-      case 2:
-        groups_side_by_side<2>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
-        break;
-      case 3:
-        groups_side_by_side<3>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
-        break;
-      default:
-        groups_side_by_side<4>(gr, npixel, nbands, px, wt, n_, natvegfrac, gmean + g, gstd + g);
-        break;
-    }
+    const int64_t k = std::min(kSideBySide, ngroups - g);
+    sweep[k - 1](groups + g, npixel, nbands, pixel_.data(), weight_.data(), n_, natvegfrac,
+                 gmean + g, gstd + g);
   }
 }
 
