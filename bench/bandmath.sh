@@ -29,21 +29,11 @@ grid=data/grid_0.5deg_centre.bin
 "$bin/rastergen" "$tmp/f.bin" $npixel $nbands $nyears frac --seed 2 --grid $grid
 cat "$tmp/t.bin" "$tmp/f.bin" >/dev/null
 
-# run NAME CMD...: one timed run into a fresh output; appends "NAME wall_us peak_kb".
-run() {
-  local name=$1
-  shift
+source bench/lib.sh
+# Every output is removed first, so each run creates it as a first run does.
+timed() {
   rm -f "$tmp/out.bin"
-  local t0 t1
-  t0=$(date +%s%N)
-  /usr/bin/time -f '%e %M' -o "$tmp/time" "$@" >/dev/null 2>"$tmp/err"
-  t1=$(date +%s%N)
-  if [[ -s "$tmp/err" ]]; then
-    echo "$name wrote to stderr:" >&2
-    head -3 "$tmp/err" >&2
-    exit 1
-  fi
-  echo "$name $(((t1 - t0) / 1000)) $(cut -d' ' -f2 "$tmp/time")" >>"$tmp/results"
+  bench_run "$@"
 }
 
 t="$tmp/t.bin"
@@ -51,25 +41,19 @@ f="$tmp/f.bin"
 o="$tmp/out.bin"
 : >"$tmp/results"
 for ((i = 0; i < reps; ++i)); do
-  run cat1 sh -c "cat '$t' > '$o'"
-  run cat2 sh -c "cat '$t' '$f' > '$o'"
-  run sum "$bin/sum" "$t" "$f" "$o" $npixel
-  run div "$bin/div" "$t" "$f" "$o" $npixel
-  run scale "$bin/scale" "$t" "$o" 1.5 $npixel
-  run limits "$bin/limits" "$t" "$o" $npixel -10 10
-  run logistic "$bin/logistic" "$t" "$o" $npixel
-  run slivet "$bin/slivet" "$t" "$o" $npixel $nbands 5 7
+  timed cat1 sh -c "cat '$t' > '$o'"
+  timed cat2 sh -c "cat '$t' '$f' > '$o'"
+  timed sum "$bin/sum" "$t" "$f" "$o" $npixel
+  timed div "$bin/div" "$t" "$f" "$o" $npixel
+  timed scale "$bin/scale" "$t" "$o" 1.5 $npixel
+  timed limits "$bin/limits" "$t" "$o" $npixel -10 10
+  timed logistic "$bin/logistic" "$t" "$o" $npixel
+  timed slivet "$bin/slivet" "$t" "$o" $npixel $nbands 5 7
 done
 
 echo "bandmath: $npixel pixels x $nbands bands x $nyears years," \
   "$(($(stat -c %s "$t") / 1000000)) MB per input, median of $reps warm runs"
-awk '
-  { t[$1] = t[$1] " " $2; if ($3 > m[$1]) m[$1] = $3 }
-  function median(s,   a, n, i, j, x) {
-    n = split(s, a, " ")
-    for (i = 2; i <= n; ++i) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; --j) a[j + 1] = a[j]; a[j + 1] = x }
-    return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
-  }
+awk "$bench_awk_stats"'
   END {
     floor["sum"] = "cat2"; floor["div"] = "cat2"
     floor["scale"] = "cat1"; floor["limits"] = "cat1"; floor["logistic"] = "cat1"

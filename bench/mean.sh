@@ -31,39 +31,19 @@ dd if="$tmp/in.bin" of="$tmp/years.bin" iflag=skip_bytes,count_bytes \
   skip=$((first * yearbytes)) count=$((nyear * yearbytes)) bs=4M status=none
 cat "$tmp/in.bin" "$tmp/years.bin" >/dev/null  # warm the cache for every contender
 
-# run NAME CMD...: one timed run; appends "NAME wall_ms peak_kb" to the results.
-run() {
-  local name=$1
-  shift
-  local t0 t1
-  t0=$(date +%s%N)
-  /usr/bin/time -f '%e %M' -o "$tmp/time" "$@" >/dev/null
-  t1=$(date +%s%N)
-  echo "$name $(((t1 - t0) / 1000)) $(cut -d' ' -f2 "$tmp/time")" >>"$tmp/results"
-}
+source bench/lib.sh
 
 : >"$tmp/results"
 for ((i = 0; i < reps; ++i)); do
-  run cat cat "$tmp/years.bin"
+  bench_run cat cat "$tmp/years.bin"
   rm -f "$tmp/out1.bin" "$tmp/out2.bin"  # each run creates its output, as a first run does
-  run mean "$mean" "$tmp/in.bin" "$tmp/out1.bin" $npixel $first $last $nbands
-  run mean-sd-gm "$mean" "$tmp/in.bin" "$tmp/out2.bin" $npixel $first $last $nbands -sd -gm
+  bench_run mean "$mean" "$tmp/in.bin" "$tmp/out1.bin" $npixel $first $last $nbands
+  bench_run mean-sd-gm "$mean" "$tmp/in.bin" "$tmp/out2.bin" $npixel $first $last $nbands -sd -gm
 done
 
 echo "mean: $nyear of 100 years, $npixel pixels x $nbands bands," \
   "$((nyear * yearbytes / 1000000)) MB read per pass, median of $reps warm runs"
-awk '
-  { t[$1] = t[$1] " " $2; if ($3 > m[$1]) m[$1] = $3 }
-  function sorted(s, a,   n, i, j, x) {
-    n = split(s, a, " ")
-    for (i = 2; i <= n; ++i) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; --j) a[j + 1] = a[j]; a[j + 1] = x }
-    return n
-  }
-  function median(s,   a, n) {
-    n = sorted(s, a)
-    return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
-  }
-  function best(s,   a) { sorted(s, a); return a[1] }
+awk "$bench_awk_stats"'
   END {
     floor = median(t["cat"]); bfloor = best(t["cat"])
     printf "%-12s %10s %8s %10s %8s %10s\n", "command", "median ms", "ratio", "best ms", "ratio", "peak MB"

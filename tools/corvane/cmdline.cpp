@@ -64,20 +64,14 @@ void open_run(int argc, char** argv, Run& run) {
     expected += 1;
   }
 
-  if (argc < expected) {
+  if (argc != expected) {
+    const bool missing = argc < expected;
     std::fprintf(stderr,
                  "Error: You have %" PRId64
-                 " missing argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
+                 " %s argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
                  "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
-                 expected - argc, run.npar, run.is_range_spec, run.is_natveg_spec);
-    usage(argv[0]);
-  }
-  if (argc > expected) {
-    std::fprintf(stderr,
-                 "Error: You have %" PRId64
-                 " too many argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
-                 "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
-                 argc - expected, run.npar, run.is_range_spec, run.is_natveg_spec);
+                 missing ? expected - argc : argc - expected, missing ? "missing" : "too many",
+                 run.npar, run.is_range_spec, run.is_natveg_spec);
     usage(argv[0]);
   }
 

@@ -1,0 +1,35 @@
+# Shared pieces of the benchmark scripts; source it after setting `tmp` to a scratch folder.
+
+# bench_run NAME CMD...: one timed run of CMD; appends "NAME wall_us peak_kb" to
+# $tmp/results. A run that writes to stderr stops the benchmark: its figures would mislead.
+bench_run() {
+  local name=$1
+  shift
+  local t0 t1
+  t0=$(date +%s%N)
+  /usr/bin/time -f '%e %M' -o "$tmp/time" "$@" >/dev/null 2>"$tmp/err"
+  t1=$(date +%s%N)
+  if [[ -s "$tmp/err" ]]; then
+    echo "$name wrote to stderr:" >&2
+    head -3 "$tmp/err" >&2
+    exit 1
+  fi
+  echo "$name $(((t1 - t0) / 1000)) $(cut -d' ' -f2 "$tmp/time")" >>"$tmp/results"
+}
+
+# awk functions over the results: t[name] holds the wall times, m[name] the largest peak;
+# median(s) and best(s) of a space-separated list. Prepend to an awk program that reads
+# $tmp/results.
+bench_awk_stats='
+  { t[$1] = t[$1] " " $2; if ($3 > m[$1]) m[$1] = $3 }
+  function sorted(s, a,   n, i, j, x) {
+    n = split(s, a, " ")
+    for (i = 2; i <= n; ++i) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; --j) a[j + 1] = a[j]; a[j + 1] = x }
+    return n
+  }
+  function median(s,   a, n) {
+    n = sorted(s, a)
+    return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+  }
+  function best(s,   a) { sorted(s, a); return a[1] }
+'
