@@ -5,7 +5,9 @@
 #   - Debian's r-base-core:i386, fetched with `apt-get download` and unpacked with `dpkg-deb -x`
 #     into .deps/r-i386 (git-ignored; nothing downloaded is committed). It cannot be installed
 #     beside the 64-bit r-base-core, so it is only unpacked: its libR.so is linked against by
-#     the i386 build and its R executable runs the 32-bit tests (rlib/crossarch/r-i386.sh).
+#     the i386 build and its R executable runs the 32-bit tests (rlib/test/r-i386.sh);
+#   - Debian's qemu-user, only where the kernel cannot execute i386 programs: the 32-bit tests
+#     then run the 32-bit R through qemu-i386.
 # Checks first; calls apt-get only for what is missing, so it is quick when all is present.
 # As non-root it prints the one command to run and exits non-zero.
 set -euo pipefail
@@ -87,4 +89,23 @@ if [[ ! -e $stamp ]]; then
   mv "$r" "$tree"
   rm -rf .deps/r-i386.tmp
   echo "brindle: r-base-core:i386 $(cat "$stamp") unpacked in $tree"
+fi
+
+# Can this machine execute i386 programs? If its kernel refuses them, user-mode emulation runs
+# the 32-bit R instead.
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+gcc -m32 -o "$probe_dir/probe" rlib/test/i386_probe.c
+if ! bash rlib/test/i386-way.sh "$probe_dir/probe" >/dev/null; then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "brindle: this kernel cannot execute i386 programs; the 32-bit tests need qemu-i386" >&2
+    echo "Run: sudo apt-get install -y --no-install-recommends qemu-user" >&2
+    exit 1
+  fi
+  echo "brindle: this kernel cannot execute i386 programs; installing qemu-user"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends qemu-user ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends qemu-user; }
+  bash rlib/test/i386-way.sh "$probe_dir/probe" >/dev/null ||
+    { echo "brindle: qemu-i386 cannot run the i386 probe either" >&2; exit 1; }
 fi

@@ -1,5 +1,5 @@
 # Cases for the routine brindle, in base R only: the testthat tests use them, and
-# so do the scripts in rlib/crossarch that run them in the 32-bit and the 64-bit R and compare
+# so do the scripts in rlib/test that run them in the 32-bit and the 64-bit R and compare
 # the results bit for bit.
 #
 # A case holds the seven arguments of the routine as .C passes them (var_local, ncells,
