@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-"$build/bin/areagrid_bench" data/grid_0.5deg_centre.bin 61534 360 720 100 12
+"$build/bench/areagrid_bench" data/grid_0.5deg_centre.bin 61534 360 720 100 12

@@ -11,8 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
-for b in sum div scale limits logistic slivet rastergen; do
-  [[ -x "$bin/$b" ]] || { echo "missing $bin/$b (build first)" >&2; exit 1; }
+gen="$build/bench/rastergen"
+for b in "$bin"/{sum,div,scale,limits,logistic,slivet} "$gen"; do
+  [[ -x "$b" ]] || { echo "missing $b (build first)" >&2; exit 1; }
 done
 
 npixel=61534
@@ -24,9 +25,9 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 grid=data/grid_0.5deg_centre.bin
-"$bin/rastergen" "$tmp/t.bin" $npixel $nbands $nyears seasonal --grid $grid
+"$gen" "$tmp/t.bin" $npixel $nbands $nyears seasonal --grid $grid
 # Fractions in [0.2, 1] (and some -0.2): as divisors they keep quotients below the cap.
-"$bin/rastergen" "$tmp/f.bin" $npixel $nbands $nyears frac --seed 2 --grid $grid
+"$gen" "$tmp/f.bin" $npixel $nbands $nyears frac --seed 2 --grid $grid
 cat "$tmp/t.bin" "$tmp/f.bin" >/dev/null
 
 source bench/lib.sh

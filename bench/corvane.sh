@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-gen="$build/bin/rastergen"
+gen="$build/bench/rastergen"
 tool="$build/bin/corvane"
 grid=data/grid_0.5deg_centre.bin
 for exe in "$gen" "$tool"; do

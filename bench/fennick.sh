@@ -12,7 +12,7 @@ rounds=${ROUNDS:-3}
 npixel=61534
 years=30
 
-for exe in "$bin/fennick" "$bin/rastergen" "$timer"; do
+for exe in "$bin/fennick" "$build/bench/rastergen" "$timer"; do
   [[ -x $exe ]] || { echo "missing $exe (build first: make)" >&2; exit 1; }
 done
 
@@ -20,8 +20,8 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 grid=data/grid_0.5deg_centre.bin
-"$bin/rastergen" "$tmp/fpc1.bin" $npixel 10 $years fpc --grid $grid --seed 1
-"$bin/rastergen" "$tmp/fpc2.bin" $npixel 10 $years fpc --grid $grid --seed 2 --firstyear $years
+"$build/bench/rastergen" "$tmp/fpc1.bin" $npixel 10 $years fpc --grid $grid --seed 1
+"$build/bench/rastergen" "$tmp/fpc2.bin" $npixel 10 $years fpc --grid $grid --seed 2 --firstyear $years
 bytes=$(($(stat -c %s "$tmp/fpc1.bin") + $(stat -c %s "$tmp/fpc2.bin")))
 
 fennick_once="'$bin/fennick' '$tmp/fpc1.bin' '$tmp/fpc2.bin' '$tmp/out.bin' $years $years $npixel 0 0"

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 mean="$build/bin/mean"
-gen="$build/bin/rastergen"
+gen="$build/bench/rastergen"
 for b in "$mean" "$gen"; do
   [[ -x "$b" ]] || { echo "missing $b (build first)" >&2; exit 1; }
 done

@@ -7,8 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
-for exe in corvane rastergen rastersummary; do
-  [[ -x "$bin/$exe" ]] || { echo "missing $bin/$exe: build first (make)" >&2; exit 1; }
+benchbin="$build/bench"
+for exe in "$bin/corvane" "$benchbin/rastergen" "$benchbin/rastersummary"; do
+  [[ -x "$exe" ]] || { echo "missing $exe: build first (make)" >&2; exit 1; }
 done
 
 grid=data/grid_0.5deg_centre.bin
@@ -28,13 +29,13 @@ if [[ ! -f "$sample/recipe" || "$(cat "$sample/recipe")" != "$recipe" ]]; then
   # Temperature in kelvin, as models write it.
   for var in tas:seasonal:273.15 pr:precip:0 npp:npp:0; do
     IFS=: read -r name kind offset <<<"$var"
-    "$bin/rastergen" "$sample/${name}_1971-2000.bin" "$npixel" 12 "$years" "$kind" \
+    "$benchbin/rastergen" "$sample/${name}_1971-2000.bin" "$npixel" 12 "$years" "$kind" \
       --grid "$grid" --seed $seed --firstyear 70 --offset "$offset"
-    "$bin/rastergen" "$sample/${name}_2071-2100.bin" "$npixel" 12 "$years" "$kind" \
+    "$benchbin/rastergen" "$sample/${name}_2071-2100.bin" "$npixel" 12 "$years" "$kind" \
       --grid "$grid" --seed $((seed + 1)) --firstyear 170 --offset "$offset"
     seed=$((seed + 2))
   done
-  "$bin/rastergen" "$sample/natveg_fraction.bin" "$npixel" 1 1 frac --grid "$grid" --seed 7
+  "$benchbin/rastergen" "$sample/natveg_fraction.bin" "$npixel" 1 1 frac --grid "$grid" --seed 7
   echo "$recipe" >"$sample/recipe"
 fi
 
@@ -59,4 +60,4 @@ echo
 echo
 echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
 echo
-"$bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
+"$benchbin/rastersummary" "$grid" "$npixel" "${outputs[@]}"

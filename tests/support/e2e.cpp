@@ -15,6 +15,9 @@
 #ifndef TOOL_BIN_DIR
 #error "TOOL_BIN_DIR must name the folder of the built tools"
 #endif
+#ifndef TEST_BIN_DIR
+#error "TEST_BIN_DIR must name the folder of the built test programs"
+#endif
 #ifndef DATA_DIR
 #error "DATA_DIR must name the repository's data folder"
 #endif
@@ -33,7 +36,12 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string tool_path(const std::string& name) { return std::string(TOOL_BIN_DIR) + "/" + name; }
+std::string tool_path(const std::string& name) {
+  return name.starts_with('/') ? name : std::string(TOOL_BIN_DIR) + "/" + name;
+}
+std::string test_program_path(const std::string& name) {
+  return std::string(TEST_BIN_DIR) + "/" + name;
+}
 std::string data_path(const std::string& name) { return std::string(DATA_DIR) + "/" + name; }
 
 // The sanitizer build reports an allocation it refuses on stderr before returning null; the

@@ -29,8 +29,10 @@ class TempDir {
   std::string path_;
 };
 
-/// Path of a built tool (bin/<name> of the build tree).
+/// Path of a built tool (bin/<name> of the build tree); an absolute path is kept as it is.
 std::string tool_path(const std::string& name);
+/// Path of a test helper program (tests/<name> of the build tree), to pass to run().
+std::string test_program_path(const std::string& name);
 /// Path of a file in the repository's data/ folder.
 std::string data_path(const std::string& name);
 

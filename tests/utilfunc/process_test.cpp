@@ -8,7 +8,7 @@
 namespace {
 
 e2e::Result probe(const std::vector<std::string>& args) {
-  return e2e::run("test/utilfunc_probe", args, "probe");
+  return e2e::run(e2e::test_program_path("utilfunc_probe"), args, "probe");
 }
 
 }  // namespace

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# make install into a staging DESTDIR, then the front command and make uninstall:
+#   install_test.sh BUILD_DIR
+# Checks the installed files (and nothing else), that `rastertools TOOL` behaves exactly as the
+# tool run under its own name, the front command's own answers, a moved installation, and that
+# uninstall removes the suite's files only.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+passed=0 failed=0
+ok() { passed=$((passed + 1)); }
+bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
+check() { if eval "$2"; then ok; else bad "$1"; fi; }
+
+# Runs a command, keeping its status, stdout and stderr in $st, $out, $err.
+capture() {
+  "$@" >"$stage/out" 2>"$stage/err"
+  st=$?
+  out=$(cat "$stage/out")
+  err=$(cat "$stage/err")
+}
+
+DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >"$stage/install.log" 2>&1 ||
+  { cat "$stage/install.log"; bad "cmake --install failed"; }
+
+# Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
+expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done) | sort)
+got=$(cd "$stage/root" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
+check "installed files: got [$got]" '[[ $got == "$expected" ]]'
+for f in $expected; do check "$f is executable" '[[ -x $stage/root/$f ]]'; done
+
+front=$stage/root/usr/bin/rastertools
+# Every tool through the front command: the same status, stdout and stderr as the tool started
+# under its own bare name (its usage text names it).
+for t in "${tools[@]}"; do
+  capture "$front" "$t"
+  want_st=$st want_out=$out want_err=$err
+  capture bash -c 'exec -a "$0" "$1"' "$t" "$build/bin/$t"
+  check "$t: status $want_st through the front, $st direct" '[[ $want_st == "$st" && $st != 0 ]]'
+  check "$t: same output through the front" '[[ $want_out == "$out" && $want_err == "$err" ]]'
+  check "$t: usage names the tool" '[[ $err == *"$t "* ]]'
+done
+
+# Arguments pass exactly, spaces included: a real run of add through the front command.
+printf '\0\0\200\77\0\0\0\100' >"$stage/in put.bin"  # 1.0f, 2.0f
+capture "$front" add "$stage/in put.bin" "$stage/out put.bin" 0.5 2
+check "add through the front: status $st, stderr [$err]" '[[ $st == 0 ]]'
+check "add through the front: output bytes" \
+  '[[ $(od -An -tx1 "$stage/out put.bin" | tr -d " \n") == 0000c03f00002040 ]]'
+
+# The front command's own answers.
+for a in "" --help -h; do
+  capture "$front" $a
+  check "rastertools $a: status $st" '[[ $st == 0 && -z $err ]]'
+  for t in "${tools[@]}"; do check "rastertools $a lists $t" '[[ $out == *$'"'"'\n'"'"'"  $t "* ]]'; done
+  check "rastertools $a names the tools folder" '[[ $out == *"$stage/root/usr/libexec/rastertools"* ]]'
+done
+capture "$front" --version
+check "--version: [$out]" '[[ $st == 0 && $out =~ ^rastertools\ [0-9]+\.[0-9]+\.[0-9]+$ ]]'
+capture "$front" nosuchtool a b
+check "unknown tool: status $st, [$err]" \
+  '[[ $st == 2 && -z $out && $err == "rastertools: unknown tool '"'"'nosuchtool'"'"' (run '"'"'rastertools --help'"'"' for the list)" ]]'
+capture "$front" --bogus
+check "unknown option: status $st" '[[ $st == 2 && $err == *"--bogus"* ]]'
+# A tool name never reaches past the tools folder.
+capture "$front" ../../bin/rastertools
+check "path as tool name refused: status $st" '[[ $st == 2 ]]'
+
+# A moved installation still finds its tools; a missing tool is reported with its path.
+mv "$stage/root" "$stage/moved"
+front=$stage/moved/usr/bin/rastertools
+capture "$front" mean
+check "moved installation runs mean: status $st" '[[ $st == 255 && $err == *"mean "* ]]'
+rm "$stage/moved/usr/libexec/rastertools/slivet"
+capture "$front" slivet
+check "missing tool: status $st, [$err]" \
+  '[[ $st == 127 && $err == "rastertools: cannot run $stage/moved/usr/libexec/rastertools/slivet: No such file or directory" ]]'
+mv "$stage/moved" "$stage/root"
+
+# Uninstall removes the suite's files and keeps anything else in the tools folder.
+touch "$stage/root/usr/libexec/rastertools/local-script"
+cmake -DPREFIX=/usr -DDESTDIR="$stage/root" -P "$build/uninstall.cmake" >"$stage/uninstall.log" 2>&1 ||
+  { cat "$stage/uninstall.log"; bad "uninstall failed"; }
+left=$(cd "$stage/root" && find . -type f | sed 's#^\./##')
+check "uninstall leaves only the foreign file: [$left]" '[[ $left == usr/libexec/rastertools/local-script ]]'
+rm "$stage/root/usr/libexec/rastertools/local-script"
+cmake -DPREFIX=/usr -DDESTDIR="$stage/root" -P "$build/uninstall.cmake" >/dev/null 2>&1
+check "uninstall removes the emptied tools folder" '[[ ! -e $stage/root/usr/libexec/rastertools ]]'
+
+echo "$passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,103 @@
+// rastertools: the front command. `rastertools TOOL ARGS...` runs one of the suite's programs,
+// installed out of PATH's way (their names, `sum` among them, would shadow system programs),
+// with exactly the arguments given and the tool's own name as its argv[0].
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "toollist.h"
+
+#ifndef RASTERTOOLS_VERSION
+#error "RASTERTOOLS_VERSION must give the suite's version"
+#endif
+#ifndef RASTERTOOLS_TOOLDIR_FROM_BINDIR
+#error "RASTERTOOLS_TOOLDIR_FROM_BINDIR must give the tools' folder relative to the front command"
+#endif
+
+namespace {
+
+// Exit statuses of the front command itself (a tool's own status passes through unchanged).
+constexpr int kStatusUsage = 2;          // unknown tool or option
+constexpr int kStatusNotRunnable = 126;  // the tool exists but cannot be started
+constexpr int kStatusNotFound = 127;     // the tool is missing from the installation
+
+namespace fs = std::filesystem;
+
+// The tools' folder, found from this program's own location so that an installation can be
+// moved (DESTDIR staging, relocated prefixes) and the build tree works as it is.
+fs::path tool_dir() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return fs::path(RASTERTOOLS_TOOLDIR_FROM_BINDIR);
+  return (self.parent_path() / RASTERTOOLS_TOOLDIR_FROM_BINDIR).lexically_normal();
+}
+
+void print_help(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: rastertools TOOL [ARGUMENTS...]\n"
+               "       rastertools --help | --version\n"
+               "\n"
+               "Runs TOOL with exactly the ARGUMENTS given. Run a tool without arguments for its\n"
+               "usage text.\n"
+               "\n"
+               "Tools:\n");
+  for (const auto& t : rastertools::kTools) {
+    std::fprintf(out, "  %-9s %s\n", t.name, t.summary);
+  }
+  std::fprintf(out, "\nTools folder: %s\n", tool_dir().c_str());
+}
+
+bool is_known_tool(std::string_view name) {
+  for (const auto& t : rastertools::kTools) {
+    if (name == t.name) return true;
+  }
+  return false;
+}
+
+[[noreturn]] void run_tool(const char* name, int argc, char** argv) {
+  const std::string exe = (tool_dir() / name).string();
+  std::vector<char*> args;
+  args.push_back(const_cast<char*>(name));
+  for (int i = 2; i < argc; ++i) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  execv(exe.c_str(), args.data());
+  const int err = errno;
+  std::fprintf(stderr, "rastertools: cannot run %s: %s\n", exe.c_str(), std::strerror(err));
+  std::exit(err == ENOENT ? kStatusNotFound : kStatusNotRunnable);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    print_help(stdout);
+    return 0;
+  }
+  const std::string_view first = argv[1];
+  if (first == "--help" || first == "-h" || first == "help") {
+    print_help(stdout);
+    return 0;
+  }
+  if (first == "--version" || first == "-V") {
+    std::printf("rastertools %s\n", RASTERTOOLS_VERSION);
+    return 0;
+  }
+  if (first.starts_with("-")) {
+    std::fprintf(stderr, "rastertools: unknown option '%s' (try 'rastertools --help')\n", argv[1]);
+    return kStatusUsage;
+  }
+  if (!is_known_tool(first)) {
+    std::fprintf(stderr, "rastertools: unknown tool '%s' (run 'rastertools --help' for the list)\n",
+                 argv[1]);
+    return kStatusUsage;
+  }
+  run_tool(argv[1], argc, argv);
+}
