@@ -4,5 +4,6 @@
 #include "buffer.h"
 #include "failu.h"
 #include "halfoffset.h"
+#include "parallel.h"
 #include "rasterfile.h"
 #include "stats.h"

@@ -2,18 +2,29 @@
 
 namespace corvane {
 
+namespace {
+// Pixels below which another thread is not worth starting.
+constexpr int64_t kPixelsPerThread = 8;
+}  // namespace
+
 int run_corvane(int argc, char** argv) {
   Run run;
   open_run(argc, argv, run);
   // Working storage first, then the fraction, as a run that cannot get its memory should fail
-  // before it reads anything; the series sums, by far the largest, are taken first.
-  Sums sums(run.npixel, run.nyear_ref);
-  Work work(run.npixel, run.nbands_year, run.nyear_ref, run.nyear_avg);
+  // before it reads anything.
+  SliceSums sums(run.npixel);
+  std::vector<SeriesParam> params;
+  params.reserve(static_cast<std::size_t>(run.npar));
+  for (int i = 0; i < run.npar; ++i) params.emplace_back(run.npixel);
   const raster::Buffer<float> natvegfrac = load_natvegfrac(run);
   // The grid file is read once; every yearly statistic then visits only the mapped pixels.
   const raster::AreaWeightedGrid grid(run.gridfile.get(), run.npixel, run.nlat, run.nlon);
-  accumulate(run, grid, natvegfrac.data(), work, sums);
-  write_products(run, sums);
+  raster::ThreadTeam team(
+      raster::threads_for(run.npixel, kPixelsPerThread, raster::default_thread_count()));
+  const Context ctx{grid, natvegfrac.data(), team};
+  add_slices(run, ctx, sums, params);
+  write_slice_products(run, sums);
+  write_series(run, ctx, params);
   return 0;
 }
 

@@ -1,8 +1,15 @@
 // corvane: multi-variable change metric between a reference and a future period.
 //
-// The run has three stages: the command line and its files (cmdline.cpp), the per-parameter
-// accumulation of the fourteen sums (accumulate.cpp, with the hot loops in kernels.cpp), and the
-// eight output products (products.cpp). run_corvane() in corvane.cpp strings them together.
+// The run has four stages: the command line and its files (cmdline.cpp); the slices of every
+// parameter, which give the slice sums and each parameter's constants for the series
+// (slices.cpp); the four slice products (products.cpp); and the per-year series, year by year
+// over all parameters, each year's four bands written as soon as it is complete (series.cpp).
+// The hot loops are in kernels.cpp. run_corvane() in corvane.cpp strings them together.
+//
+// Every output value depends only on its own element's sums, and every element receives its
+// terms in one fixed order, parameter by parameter and within a parameter band by band. The
+// stages keep that order whatever the schedule: threads take contiguous pixel blocks, and the
+// series of year y need nothing but year y of every parameter.
 #pragma once
 
 #include <array>
@@ -13,6 +20,19 @@
 #include "utilfunc.h"
 
 namespace corvane {
+
+/// The eight outputs, in command-line order.
+enum Output : int {
+  kAngle,                  ///< ofile1: cosine of the slice angle, per-pixel normalisation
+  kMagnitude,              ///< ofile2: 4 bands of slice magnitudes
+  kAngleSeries,            ///< ofile3: cosine per reference year
+  kMagnitudeSeries,        ///< ofile4: length per reference year
+  kAngleGlobal,            ///< ofile5: as ofile1, global normalisation
+  kMagnitudeGlobal,        ///< ofile6: as ofile2, global normalisation
+  kAngleSeriesGlobal,      ///< ofile7: as ofile3, global normalisation
+  kMagnitudeSeriesGlobal,  ///< ofile8: as ofile4, global normalisation
+  kNumOutputs
+};
 
 /// Everything the command line fixes for the run, with its files open.
 struct Run {
@@ -38,46 +58,76 @@ struct Run {
   raster::InFile gridfile;
   std::vector<raster::InFile> ifiles_ref;
   std::vector<raster::InFile> ifiles_fut;
-  std::array<raster::OutFile, 8> ofile;
+  std::array<raster::OutFile, kNumOutputs> ofile;
 };
 
 /// Reads the command line, opens every file in the documented order, prints the weight
 /// report and normalises the weights. Ends the process on a bad command line.
 void open_run(int argc, char** argv, Run& run);
 
-/// The fourteen running sums. Series element of year y and pixel p: y * npixel + p.
-struct Sums {
-  Sums(int64_t npixel, int64_t nyear);
-
-  raster::Buffer<double> nom, diffsq, absa, absb;
-  raster::Buffer<double> nom_glob, diffsq_glob, absa_glob, absb_glob;
-  raster::Buffer<double> nom_ts, absa_ts, nom_ts_glob, absa_ts_glob, absb_ts_glob, absb_ts;
-};
-
 /// Per-pixel weight of the global statistics: 1 everywhere, or the first band of the fraction
 /// file with negative entries taken as 0. A short fraction file ends the run with status 1.
 raster::Buffer<float> load_natvegfrac(Run& run);
 
-/// Per-parameter working storage, allocated with the sums and reused by every parameter.
-struct Work {
-  Work(int64_t npixel, int64_t nbands_year, int64_t nyear, int64_t nyear_avg);
-  /// Up to AreaWeightedGrid::kSideBySide years of one parameter (never more than a slice), re-sized
-  /// with its band count.
-  int64_t rbuf_years;
-  raster::Buffer<float> rbuf;
-  raster::Buffer<double> mean_ref, mean_fut;
-  raster::Buffer<double> rdiv, rglob;  ///< per-pixel constants of the series (kernels)
-  raster::Buffer<double> global_mean, global_std;
+/// The eight slice sums, one value per pixel.
+struct SliceSums {
+  explicit SliceSums(int64_t npixel);
+  raster::Buffer<double> nom, diffsq, absa, absb;
+  raster::Buffer<double> nom_glob, diffsq_glob, absa_glob, absb_glob;
 };
 
-/// Adds every parameter's contribution to the sums, printing the per-parameter line and the
-/// read-error messages as it goes.
-/// The yearly global statistics use `grid`, prepared once, with natvegfrac as pixel weights.
-void accumulate(Run& run, const raster::AreaWeightedGrid& grid, const float* natvegfrac, Work& work,
-                Sums& sums);
+/// What the series need of one parameter once its slices are done.
+struct SeriesParam {
+  SeriesParam(int64_t npixel) : r(npixel), rglob(npixel) {}
+  int64_t nbands = 0;
+  double w = 0.0;
+  double g = 0.0;                ///< gnorm
+  raster::Buffer<double> r;      ///< reference-slice mean R
+  raster::Buffer<double> rglob;  ///< (R * ((R * W) / G)) / G, the same for every value
+  /// The years whose series read is already known to come up short (and was reported with
+  /// the parameter's other messages): every year from here on...
+  int64_t first_short_year = 0;
+  /// ...or all of them, when the stream failed with an error (not at its end) before.
+  bool unreadable = false;
+};
 
-/// Writes the eight products in their fixed order and closes the outputs (checked).
-void write_products(Run& run, Sums& sums);
+/// Per-run context of the stages: the prepared grid, the pixel weights and the threads.
+struct Context {
+  const raster::AreaWeightedGrid& grid;
+  const float* natvegfrac;
+  raster::ThreadTeam& team;
+};
+
+/// Pixel blocks of the threads start on whole cache lines of the double sums.
+inline constexpr int64_t kAlign = 8;
+
+/// How a read of (part of) a year ended; a later value is worse.
+enum class ReadStatus : uint8_t { whole, short_at_end, error };
+
+/// Writes NaN, the value of everything a read did not deliver, to n values.
+void fill_missing(float* dst, int64_t n);
+
+/// Reads pixels [p0, p1) of every band of year `year` (`nbands` bands of `npixel` values) of
+/// file `fd` into dst, band b at b * npixel; what does not arrive is NaN. After a band that
+/// comes up short, the following bands are not read.
+ReadStatus read_year_part(int fd, int64_t year, int64_t nbands, int64_t npixel, int64_t p0,
+                          int64_t p1, float* dst);
+
+/// The whole year, each thread reading its pixel block; the worst of the parts' statuses.
+ReadStatus read_year(const Context& ctx, int fd, int64_t year, int64_t nbands, int64_t npixel,
+                     float* dst);
+
+/// Reads every parameter's slices, adds their slice sums and prepares their series constants,
+/// printing each parameter's line and all of its read-error messages (those of the series
+/// too, known from the file sizes) before the next parameter's.
+void add_slices(Run& run, const Context& ctx, SliceSums& sums, std::vector<SeriesParam>& params);
+
+/// Writes ofile1, ofile5, ofile2 and ofile6 from the finished slice sums (consumed).
+void write_slice_products(Run& run, SliceSums& sums);
+
+/// Builds the series year by year over all parameters and writes band y of ofile3, ofile4,
+/// ofile7 and ofile8 as soon as year y is complete; then closes every output (checked).
+void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& params);
 
 /// The whole tool; returns the exit status of a successful run.
 int run_corvane(int argc, char** argv);
@@ -85,25 +135,25 @@ int run_corvane(int argc, char** argv);
 // Hot loops, built for more than one instruction set; every variant gives the same bits.
 namespace kernels {
 
-/// mean[p] += v / n for every band of `nbands` bands and every pixel, bands in order.
-void add_slice_mean(const float* data, int64_t npixel, int64_t nbands, double n, double* mean);
+/// mean[p] += v / n for every band of `nbands` bands (`stride` values apart) and every pixel
+/// of [0, n_pixels), bands in order.
+void add_slice_mean(const float* data, int64_t stride, int64_t n_pixels, int64_t nbands, double n,
+                    double* mean);
 
-/// Per-pixel constants of one parameter for the series: the divisor of the per-pixel
-/// normalisation (R where |R| > 0.001, else 1, which divides exactly) and the reference term
-/// of the global normalisation.
-struct SeriesParam {
-  const double* r;      ///< reference-slice mean R
-  const double* rdiv;   ///< R, or 1.0 where R is near zero
-  const double* rglob;  ///< (R * ((R * W) / G)) / G
-  double w;
-  double g;
+/// The six series sums of one year, one value per pixel.
+struct YearSums {
+  double* nom_ts;
+  double* absa_ts;
+  double* absb_ts;
+  double* nom_ts_glob;
+  double* absa_ts_glob;
+  double* absb_ts_glob;
 };
 
-/// Adds one year of `nbands` bands to the series sums of that year (pointers already offset
-/// to year y).
-void add_series_year(const float* data, int64_t npixel, int64_t nbands, const SeriesParam& sp,
-                     double* nom_ts, double* absa_ts, double* absb_ts, double* nom_ts_glob,
-                     double* absa_ts_glob, double* absb_ts_glob);
+/// Adds one year of one parameter (`nbands` bands, `stride` values apart) over pixels
+/// [p0, p1) to the year's sums.
+void add_series_year(const float* data, int64_t stride, int64_t p0, int64_t p1, int64_t nbands,
+                     const SeriesParam& sp, const YearSums& s);
 
 }  // namespace kernels
 

@@ -1,0 +1,78 @@
+// Reading years of a raw raster file by pixel blocks with pread, so that each thread reads the
+// part of every band that it computes on, and several threads read at once.
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+#include <vector>
+
+#include "corvane.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
+
+ReadStatus worse(ReadStatus a, ReadStatus b) { return a > b ? a : b; }
+
+// Reads `want` bytes at `offset`; returns the bytes that arrived and how the read ended.
+int64_t read_at(int fd, char* dst, int64_t want, int64_t offset, ReadStatus& st) {
+  int64_t got = 0;
+  while (got < want) {
+    const ssize_t r = pread(fd, dst + got, static_cast<std::size_t>(want - got),
+                            static_cast<off_t>(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      st = worse(st, r < 0 ? ReadStatus::error : ReadStatus::short_at_end);
+      break;
+    }
+    got += r;
+  }
+  return got;
+}
+
+}  // namespace
+
+void fill_missing(float* dst, int64_t n) {
+  for (int64_t j = 0; j < n; ++j) dst[j] = kMissing;
+}
+
+ReadStatus read_year_part(int fd, int64_t year, int64_t nbands, int64_t npixel, int64_t p0,
+                          int64_t p1, float* dst) {
+  ReadStatus st = ReadStatus::whole;
+  const int64_t n = p1 - p0;
+  for (int64_t b = 0; b < nbands; ++b) {
+    float* values = dst + b * npixel + p0;
+    int64_t band = 0;
+    int64_t offset = 0;
+    int64_t got = 0;
+    // An offset beyond 64 bits lies past the end of every file.
+    if (__builtin_mul_overflow(year, nbands, &band) || __builtin_add_overflow(band, b, &band) ||
+        __builtin_mul_overflow(band, npixel, &offset) ||
+        __builtin_add_overflow(offset, p0, &offset) || __builtin_mul_overflow(offset, 4, &offset)) {
+      st = worse(st, ReadStatus::short_at_end);
+    } else if (st == ReadStatus::whole) {
+      got = read_at(fd, reinterpret_cast<char*>(values), n * 4, offset, st) / 4;
+    }
+    // Whole values only count, as a stream read of the year would count them.
+    fill_missing(values + got, n - got);
+  }
+  return st;
+}
+
+ReadStatus read_year(const Context& ctx, int fd, int64_t year, int64_t nbands, int64_t npixel,
+                     float* dst) {
+  const int members = ctx.team.size();
+  std::vector<ReadStatus> part(static_cast<std::size_t>(members));
+  ctx.team.run([&](int k) {
+    const int64_t p0 = raster::block_begin(npixel, members, k, kAlign);
+    const int64_t p1 = raster::block_begin(npixel, members, k + 1, kAlign);
+    part[static_cast<std::size_t>(k)] = read_year_part(fd, year, nbands, npixel, p0, p1, dst);
+  });
+  ReadStatus st = ReadStatus::whole;
+  for (const ReadStatus s : part) st = worse(st, s);
+  return st;
+}
+
+}  // namespace corvane
