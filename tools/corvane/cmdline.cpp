@@ -147,7 +147,7 @@ void open_run(int argc, char** argv, Run& run) {
     run.ofile[j] = raster::OutFile::open(outputs[j]);
   }
 
-  run.nbands_year = static_cast<int>(run.ifiles_ref[0].size() / run.npixel / 4 / run.nyear_ref);
+  run.nbands_year = reference_bands(run, 0);
 
   const double qlat = 180.0 / run.res + 0.0001;
   const double qlon = 360.0 / run.res + 0.0001;
@@ -155,6 +155,11 @@ void open_run(int argc, char** argv, Run& run) {
   if (!(qlon < 2147483648.0)) failu("Error allocating memory\n");
   run.nlat = static_cast<int>(qlat);
   run.nlon = static_cast<int>(qlon);
+}
+
+int reference_bands(const Run& run, int i) {
+  const raster::InFile& ref = run.ifiles_ref[static_cast<std::size_t>(i)];
+  return static_cast<int>(ref.size() / run.npixel / 4 / run.nyear_ref);
 }
 
 raster::Buffer<float> load_natvegfrac(Run& run) {

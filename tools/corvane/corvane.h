@@ -91,6 +91,19 @@ struct SeriesParam {
   bool unreadable = false;
 };
 
+namespace kernels {
+/// The six series sums of one year, one value per pixel.
+struct YearSums {
+  double* nom_ts;
+  double* absa_ts;
+  double* absb_ts;
+  double* nom_ts_glob;
+  double* absa_ts_glob;
+  double* absb_ts_glob;
+};
+
+}  // namespace kernels
+
 /// Per-run context of the stages: the prepared grid, the pixel weights and the threads.
 struct Context {
   const raster::AreaWeightedGrid& grid;
@@ -125,9 +138,27 @@ void add_slices(Run& run, const Context& ctx, SliceSums& sums, std::vector<Serie
 /// Writes ofile1, ofile5, ofile2 and ofile6 from the finished slice sums (consumed).
 void write_slice_products(Run& run, SliceSums& sums);
 
+/// Bands per year of parameter i's reference file, from its size.
+int reference_bands(const Run& run, int i);
+
+/// Storage of the series: one year of sums, one year of one parameter, one band per output.
+struct SeriesWork {
+  SeriesWork(int64_t npixel, int64_t max_nbands, int nthreads, int npar);
+  kernels::YearSums sums() {
+    return {nom_ts.data(),      absa_ts.data(),      absb_ts.data(),
+            nom_ts_glob.data(), absa_ts_glob.data(), absb_ts_glob.data()};
+  }
+
+  raster::Buffer<double> nom_ts, absa_ts, absb_ts, nom_ts_glob, absa_ts_glob, absb_ts_glob;
+  raster::Buffer<float> rbuf;  ///< one year of one parameter; each thread fills its own pixels
+  std::array<raster::Buffer<float>, 4> band;  ///< band y of ofile3, ofile4, ofile7, ofile8
+  std::vector<ReadStatus> status;             ///< per thread and parameter, of the current year
+};
+
 /// Builds the series year by year over all parameters and writes band y of ofile3, ofile4,
 /// ofile7 and ofile8 as soon as year y is complete; then closes every output (checked).
-void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& params);
+void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& params,
+                  SeriesWork& wk);
 
 /// The whole tool; returns the exit status of a successful run.
 int run_corvane(int argc, char** argv);
@@ -140,20 +171,15 @@ namespace kernels {
 void add_slice_mean(const float* data, int64_t stride, int64_t n_pixels, int64_t nbands, double n,
                     double* mean);
 
-/// The six series sums of one year, one value per pixel.
-struct YearSums {
-  double* nom_ts;
-  double* absa_ts;
-  double* absb_ts;
-  double* nom_ts_glob;
-  double* absa_ts_glob;
-  double* absb_ts_glob;
-};
-
 /// Adds one year of one parameter (`nbands` bands, `stride` values apart) over pixels
 /// [p0, p1) to the year's sums.
 void add_series_year(const float* data, int64_t stride, int64_t p0, int64_t p1, int64_t nbands,
                      const SeriesParam& sp, const YearSums& s);
+
+/// Band y of ofile3, ofile4, ofile7 and ofile8 at pixels [p0, p1) from the finished sums of
+/// year y (`nan`: the NaN of sqrt(-1)).
+void series_bands(const YearSums& s, int64_t p0, int64_t p1, double nan, float* angle,
+                  float* magnitude, float* angle_glob, float* magnitude_glob);
 
 }  // namespace kernels
 

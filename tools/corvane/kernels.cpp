@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "corvane.h"
+#include "rules.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
     !defined(__SANITIZE_ADDRESS__)
@@ -71,6 +72,22 @@ void add_series_year(const float* data, int64_t stride, int64_t p0, int64_t p1, 
                       s.absa_ts + q, s.absb_ts + q, s.nom_ts_glob + q, s.absa_ts_glob + q,
                       s.absb_ts_glob + q);
     }
+  }
+}
+
+CORVANE_CLONES
+void series_bands(const YearSums& s, int64_t p0, int64_t p1, double nan, float* __restrict angle,
+                  float* __restrict magnitude, float* __restrict angle_glob,
+                  float* __restrict magnitude_glob) {
+  using rules::cosine_by_value;
+  for (int64_t p = p0; p < p1; ++p) {
+    angle[p] = static_cast<float>(cosine_by_value(s.nom_ts[p], s.absa_ts[p], s.absb_ts[p]));
+    const double a = s.absa_ts[p];
+    const double root = std::sqrt(a);
+    magnitude[p] = static_cast<float>(rules::select(a >= 0, root, nan));
+    angle_glob[p] =
+        static_cast<float>(cosine_by_value(s.nom_ts_glob[p], s.absa_ts_glob[p], s.absb_ts_glob[p]));
+    magnitude_glob[p] = static_cast<float>(std::sqrt(s.absa_ts_glob[p]));
   }
 }
 

@@ -2,7 +2,9 @@
 // series.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace corvane::rules {
 
@@ -23,6 +25,21 @@ inline double cosine(double nom, double absa, double absb, bool by_magnitude) {
   const double a = by_magnitude ? std::fabs(absa) : absa;
   const double b = by_magnitude ? std::fabs(absb) : absb;
   return a <= 0.001 && b <= 0.001 ? 1.0 : 0.0;
+}
+
+/// `when ? a : b` by bits, so that both operands are computed and the loop has no branch.
+inline double select(bool when, double a, double b) {
+  const uint64_t mask = 0 - static_cast<uint64_t>(when);
+  return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) |
+                               (std::bit_cast<uint64_t>(b) & ~mask));
+}
+
+/// cosine(nom, absa, absb, false) with both branches computed and one selected, which
+/// vectorises; a root of a negative sum is computed but never selected.
+inline double cosine_by_value(double nom, double absa, double absb) {
+  const double computed = (as_single(nom) / std::sqrt(absa)) / std::sqrt(absb);
+  const double fallback = select((absa <= 0.001) & (absb <= 0.001), 1.0, 0.0);
+  return select((absa > 0.001) & (absb > 0.001), computed, fallback);
 }
 
 /// Square root where the sum is not negative; elsewhere (NaN included) `nan`, the NaN of

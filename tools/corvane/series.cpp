@@ -16,45 +16,6 @@ namespace corvane {
 
 namespace {
 
-struct SeriesWork {
-  SeriesWork(int64_t npixel, int64_t max_nbands, int nmembers, int npar)
-      : nom_ts(npixel),
-        absa_ts(npixel),
-        absb_ts(npixel),
-        nom_ts_glob(npixel),
-        absa_ts_glob(npixel),
-        absb_ts_glob(npixel),
-        rbuf(raster::alloc_count({npixel, max_nbands}, 4)),
-        status(static_cast<std::size_t>(nmembers) * static_cast<std::size_t>(npar)) {
-    for (auto& b : band) b.resize(npixel);
-  }
-  kernels::YearSums sums() {
-    return {nom_ts.data(),      absa_ts.data(),      absb_ts.data(),
-            nom_ts_glob.data(), absa_ts_glob.data(), absb_ts_glob.data()};
-  }
-
-  raster::Buffer<double> nom_ts, absa_ts, absb_ts, nom_ts_glob, absa_ts_glob, absb_ts_glob;
-  raster::Buffer<float> rbuf;  ///< one year of one parameter; each thread fills its own pixels
-  std::array<raster::Buffer<float>, 4> band;  ///< band y of ofile3, ofile4, ofile7, ofile8
-  std::vector<ReadStatus> status;             ///< per thread and parameter, of the current year
-};
-
-// Band y of the four series outputs at pixels [p0, p1), from the finished sums of year y.
-void series_bands(SeriesWork& wk, int64_t p0, int64_t p1, double nan) {
-  using rules::cosine;
-  float* angle = wk.band[0].data();
-  float* magnitude = wk.band[1].data();
-  float* angle_glob = wk.band[2].data();
-  float* magnitude_glob = wk.band[3].data();
-  for (int64_t p = p0; p < p1; ++p) {
-    angle[p] = static_cast<float>(cosine(wk.nom_ts[p], wk.absa_ts[p], wk.absb_ts[p], false));
-    magnitude[p] = static_cast<float>(rules::guarded_root(wk.absa_ts[p], nan));
-    angle_glob[p] = static_cast<float>(
-        cosine(wk.nom_ts_glob[p], wk.absa_ts_glob[p], wk.absb_ts_glob[p], false));
-    magnitude_glob[p] = static_cast<float>(std::sqrt(wk.absa_ts_glob[p]));
-  }
-}
-
 void zero_sums(SeriesWork& wk, int64_t p0, int64_t p1) {
   raster::Buffer<double>* all[] = {&wk.nom_ts,      &wk.absa_ts,      &wk.absb_ts,
                                    &wk.nom_ts_glob, &wk.absa_ts_glob, &wk.absb_ts_glob};
@@ -81,7 +42,8 @@ void year_block(const Run& run, const std::vector<SeriesParam>& params, SeriesWo
     wk.status[static_cast<std::size_t>(member) * params.size() + i] = st;
     kernels::add_series_year(wk.rbuf.data(), npixel, p0, p1, sp.nbands, sp, sums);
   }
-  series_bands(wk, p0, p1, nan);
+  kernels::series_bands(sums, p0, p1, nan, wk.band[0].data(), wk.band[1].data(),
+                        wk.band[2].data(), wk.band[3].data());
 }
 
 // Short reads that the sizes did not foretell (a file that changed, a device that failed):
@@ -105,12 +67,22 @@ void report_unforeseen(const std::vector<SeriesParam>& params, const SeriesWork&
 
 }  // namespace
 
-void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& params) {
+SeriesWork::SeriesWork(int64_t npixel, int64_t max_nbands, int nthreads, int npar)
+    : nom_ts(npixel),
+      absa_ts(npixel),
+      absb_ts(npixel),
+      nom_ts_glob(npixel),
+      absa_ts_glob(npixel),
+      absb_ts_glob(npixel),
+      rbuf(raster::alloc_count({npixel, max_nbands}, 4)),
+      status(static_cast<std::size_t>(nthreads) * static_cast<std::size_t>(npar)) {
+  for (auto& b : band) b.resize(npixel);
+}
+
+void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& params,
+                  SeriesWork& wk) {
   const int64_t npixel = run.npixel;
-  int64_t max_nb = 0;
-  for (const SeriesParam& sp : params) max_nb = std::max(max_nb, sp.nbands);
   const int nmembers = ctx.team.size();
-  SeriesWork wk(npixel, max_nb, nmembers, run.npar);
   const double nan = rules::sqrt_of_minus_one();
   const Output outputs[] = {kAngleSeries, kMagnitudeSeries, kAngleSeriesGlobal,
                             kMagnitudeSeriesGlobal};

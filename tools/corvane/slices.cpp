@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include "corvane.h"
 
@@ -38,17 +39,23 @@ int64_t first_short_year(int64_t size, int64_t year_values, int64_t nyear) {
   return std::min(nyear, size / (year_values * 4));
 }
 
+// Bytes of slice years held at once for the global statistics.
+constexpr int64_t kSliceBudgetBytes = int64_t{256} << 20;
+
 // Working storage of the slices, reused by every parameter.
 struct SliceWork {
-  SliceWork(int64_t npixel, int64_t nbands_year, int64_t nyear_avg)
-      : nslot(std::min<int64_t>(raster::AreaWeightedGrid::kSideBySide, nyear_avg)),
-        mean_fut(npixel),
-        global_mean(nyear_avg),
-        global_std(nyear_avg) {
-    // Several years side by side for the global statistics, never more than the slice.
-    rbuf.resize(raster::alloc_count({npixel, nbands_year, nslot}, 4));
+  SliceWork(int64_t npixel, int64_t nyear_avg)
+      : mean_fut(npixel), global_mean(nyear_avg), global_std(nyear_avg) {}
+  /// Sets the years held at once for years of `year_values` values and sizes the buffer.
+  void hold_years(int64_t year_values, int64_t nyear_avg, int nthreads) {
+    // Side by side for every thread's global statistics, never more than the slice, and
+    // within a fixed memory budget on fine grids.
+    const int64_t year_bytes = std::max<int64_t>(1, raster::alloc_count({year_values}, 4) * 4);
+    const int64_t budget = std::max<int64_t>(1, kSliceBudgetBytes / year_bytes);
+    nslot = std::min({raster::AreaWeightedGrid::kSideBySide * nthreads, nyear_avg, budget});
+    rbuf.resize(raster::alloc_count({year_values, nslot}, 4));
   }
-  int64_t nslot;
+  int64_t nslot = 1;
   raster::Buffer<float> rbuf;
   raster::Buffer<double> mean_fut;
   raster::Buffer<double> global_mean, global_std;  ///< per year of the reference slice
@@ -89,10 +96,10 @@ void read_reference_slice(const Run& run, const raster::InFile& ref, const Conte
   const double n_slice = static_cast<double>(static_cast<int64_t>(run.nyear_avg) * nb);
   for (int64_t y0 = 0; y0 < run.nyear_avg; y0 += work.nslot) {
     const int64_t nk = std::min(work.nslot, run.nyear_avg - y0);
-    const float* years[raster::AreaWeightedGrid::kSideBySide];
+    std::vector<const float*> years(static_cast<std::size_t>(nk));
     for (int64_t k = 0; k < nk; ++k) {
       float* slot = work.rbuf.data() + k * year_values;
-      years[k] = slot;
+      years[static_cast<std::size_t>(k)] = slot;
       const int64_t y = run.startyear_ref + y0 + k;
       const ReadStatus st = read_year(ctx, fileno(ref.get()), y, nb, npixel, slot);
       if (st != ReadStatus::whole) {
@@ -101,8 +108,8 @@ void read_reference_slice(const Run& run, const raster::InFile& ref, const Conte
       }
       if (st == ReadStatus::error) rep.ref_error = true;
     }
-    global_stats(ctx, years, nk, npixel, nb, &work.global_mean[y0], &work.global_std[y0]);
-    for (int64_t k = 0; k < nk; ++k) add_mean_of_year(ctx, years[k], npixel, nb, n_slice, mean_ref);
+    global_stats(ctx, years.data(), nk, npixel, nb, &work.global_mean[y0], &work.global_std[y0]);
+    for (const float* year : years) add_mean_of_year(ctx, year, npixel, nb, n_slice, mean_ref);
   }
 }
 
@@ -203,8 +210,8 @@ void add_slice_sums(int64_t p0, int64_t p1, const double* mean_ref, const double
 // Bands per year of parameter i's two files; a mismatch ends the run.
 int64_t band_count(Run& run, int i) {
   const auto idx = static_cast<std::size_t>(i);
-  const int nb_ref = raster::band_count(run.ifiles_ref[idx].size() / run.nyear_ref, run.npixel);
-  const int nb_fut = raster::band_count(run.ifiles_fut[idx].size() / run.nyear_fut, run.npixel);
+  const int nb_ref = reference_bands(run, i);
+  const int nb_fut = static_cast<int>(run.ifiles_fut[idx].size() / run.npixel / 4 / run.nyear_fut);
   if (nb_ref != nb_fut) fail_plain("File1 and File2 have different sizes! Exit.\n");
   run.nbands_year = nb_ref;
   return nb_ref;
@@ -217,7 +224,7 @@ void add_parameter(Run& run, int i, const Context& ctx, SliceWork& work, SliceSu
   const int64_t npixel = run.npixel;
   const int64_t nb = band_count(run, i);
   const int64_t year_values = raster::alloc_count({npixel, nb}, 4);
-  work.rbuf.resize(raster::alloc_count({year_values, work.nslot}, 4));
+  work.hold_years(year_values, run.nyear_avg, ctx.team.size());
   sp.nbands = nb;
   sp.w = run.weight[idx];
   sp.r.fill(0.0);
@@ -244,7 +251,7 @@ void add_parameter(Run& run, int i, const Context& ctx, SliceWork& work, SliceSu
 }  // namespace
 
 void add_slices(Run& run, const Context& ctx, SliceSums& sums, std::vector<SeriesParam>& params) {
-  SliceWork work(run.npixel, run.nbands_year, run.nyear_avg);
+  SliceWork work(run.npixel, run.nyear_avg);
   for (int i = 0; i < run.npar; ++i) {
     add_parameter(run, i, ctx, work, sums, params[static_cast<std::size_t>(i)]);
   }
