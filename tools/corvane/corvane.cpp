@@ -1,7 +1,7 @@
+#include "corvane.h"
+
 #include <algorithm>
 #include <optional>
-
-#include "corvane.h"
 
 namespace corvane {
 

@@ -42,8 +42,8 @@ void year_block(const Run& run, const std::vector<SeriesParam>& params, SeriesWo
     wk.status[static_cast<std::size_t>(member) * params.size() + i] = st;
     kernels::add_series_year(wk.rbuf.data(), npixel, p0, p1, sp.nbands, sp, sums);
   }
-  kernels::series_bands(sums, p0, p1, nan, wk.band[0].data(), wk.band[1].data(),
-                        wk.band[2].data(), wk.band[3].data());
+  kernels::series_bands(sums, p0, p1, nan, wk.band[0].data(), wk.band[1].data(), wk.band[2].data(),
+                        wk.band[3].data());
 }
 
 // Short reads that the sizes did not foretell (a file that changed, a device that failed):

@@ -89,8 +89,8 @@ void global_stats(const Context& ctx, const float* const* years, int64_t nk, int
   });
 }
 
-void read_reference_slice(const Run& run, const raster::InFile& ref, const Context& ctx,
-                          int64_t nb, SliceWork& work, double* mean_ref, SliceReport& rep) {
+void read_reference_slice(const Run& run, const raster::InFile& ref, const Context& ctx, int64_t nb,
+                          SliceWork& work, double* mean_ref, SliceReport& rep) {
   const int64_t npixel = run.npixel;
   const int64_t year_values = npixel * nb;
   const double n_slice = static_cast<double>(static_cast<int64_t>(run.nyear_avg) * nb);
