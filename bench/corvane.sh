@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # corvane on a realistic run: the 0.5 degree land grid (61,534 pixels), 3 parameters of 12 bands
-# a year, reference and future files of 100 years each, 30-year slices. Reports wall time and
-# peak memory (GNU time) and the time `cat` takes to read every input once in the same run,
-# both with the files in the page cache, and their ratio.
+# a year, reference and future files of 100 years each, 30-year slices. Reports median and best
+# wall time and peak memory (GNU time) of corvane on all CPUs and on one thread, and of `cat`
+# reading every input once in the same rounds, all with the files in the page cache, and the
+# ratios of the medians to the cat floor.
 #   bench/corvane.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,17 +45,25 @@ for n in 1 2 3 4 5 6 7 8; do args+=("$work/out$n.bin"); done
 cat "${inputs[@]}" >/dev/null
 "$tool" "${args[@]}" >/dev/null
 
-measure() { # prints "seconds peak_kB"
-  /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
-}
-read -r cat_s cat_kb < <(measure cat "${inputs[@]}")
-read -r run_s run_kb < <(measure "$tool" "${args[@]}")
-read -r cat2_s _ < <(measure cat "${inputs[@]}")
-floor=$(awk -v a="$cat_s" -v b="$cat2_s" 'BEGIN { print (a < b ? a : b) }')
+# Five rounds, each timing cat, corvane on every CPU of the affinity mask and on one thread.
+tmp=$work
+source bench/lib.sh
+for round in 1 2 3 4 5; do
+  bench_run cat cat "${inputs[@]}"
+  bench_run corvane "$tool" "${args[@]}"
+  bench_run corvane-1-thread env OMP_NUM_THREADS=1 "$tool" "${args[@]}"
+done
 
 bytes=$(du -cb "${inputs[@]}" | tail -1 | cut -f1)
-echo "inputs:  $((bytes / 1000000)) MB in ${#inputs[@]} files"
-echo "cat:     ${floor} s (best of two), peak ${cat_kb} kB"
-echo "corvane: ${run_s} s, peak ${run_kb} kB ($((run_kb / 1024)) MiB)"
-awk -v r="$run_s" -v f="$floor" 'BEGIN { printf "ratio:   %.1fx the cat floor\n", (f > 0 ? r / f : 0) }'
+echo "inputs:  $((bytes / 1000000)) MB in ${#inputs[@]} files; $(nproc) CPUs"
+awk "$bench_awk_stats"'
+  END {
+    floor = median(t["cat"])
+    printf "%-17s %8s %8s %7s %9s\n", "run", "median s", "best s", "x cat", "peak MiB"
+    n = split("cat corvane corvane-1-thread", names, " ")
+    for (i = 1; i <= n; ++i) {
+      k = names[i]
+      printf "%-17s %8.3f %8.3f %7.2f %9d\n", k, median(t[k]) / 1e6, best(t[k]) / 1e6,
+             median(t[k]) / floor, m[k] / 1024
+    }
+  }' "$work/results"

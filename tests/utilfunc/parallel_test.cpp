@@ -1,5 +1,7 @@
 // The thread team and its rules: blocks cover the range once, aligned, and the thread count
 // follows OMP_NUM_THREADS or the affinity mask.
+#include "parallel.h"
+
 #include <gtest/gtest.h>
 #include <sched.h>
 
@@ -7,8 +9,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include "parallel.h"
 
 namespace {
 
@@ -41,8 +41,8 @@ TEST(ThreadCount, FromTheEnvironmentOrTheAffinityMask) {
   const struct {
     const char* env;
     int want;
-  } rows[] = {{"3", 3}, {"1", 1}, {"4,2", 4}, {"0", cpus}, {"-2", cpus}, {"many", cpus},
-              {"", cpus}, {nullptr, cpus}, {"99999", 1024}};
+  } rows[] = {{"3", 3},       {"1", 1},   {"4,2", 4},      {"0", cpus},    {"-2", cpus},
+              {"many", cpus}, {"", cpus}, {nullptr, cpus}, {"99999", 1024}};
   for (const auto& row : rows) {
     const OmpThreads env(row.env);
     EXPECT_EQ(raster::default_thread_count(), row.want) << (row.env ? row.env : "(unset)");
