@@ -39,13 +39,21 @@ void require_not_negative(int v, const char* name) {
   if (v < 0) failu_fmt("Error: %s must not be negative (got %d)\n", name, v);
 }
 
-}  // namespace
+// Where the arguments sit: the fixed ones, then the parameters' groups, npixel, the outputs.
+struct Layout {
+  int k = 0;             ///< 1 when a fraction file is given
+  int per_param = 3;     ///< weight, reference and future file (+ mean and std)
+  int par0 = 0;          ///< first parameter group
+  int npixel_pos = 0;    ///< npixel, followed by the outputs
+  int64_t expected = 0;  ///< the argument count this layout needs
+};
 
-void open_run(int argc, char** argv, Run& run) {
-  if (argc < 20) usage(argv[0]);
+// The fixed arguments besides the parameters' groups: program name, npar, is_range_spec,
+// is_natveg_spec, five year counts, grid file, res, npixel and the outputs.
+constexpr int64_t kFixedArgs = 12 + kNumOutputs;
 
-  // The count grows with npar without bound, so it is kept in 64 bits.
-  int64_t expected = 20;
+// npar, is_range_spec and is_natveg_spec, the checks that the layout needs, and the layout.
+Layout read_layout(char** argv, Run& run) {
   run.npar = arg_int(argv[1]);
   run.is_range_spec = arg_int(argv[2]);
   run.is_natveg_spec = arg_int(argv[3]);
@@ -55,40 +63,40 @@ void open_run(int argc, char** argv, Run& run) {
   if (run.is_range_spec != 0 && run.is_range_spec != 1) {
     failu_fmt("Error: is_range_spec must be 0 or 1 (got %d)\n", run.is_range_spec);
   }
-  expected += 3 * static_cast<int64_t>(run.npar);
-  expected += 2 * static_cast<int64_t>(run.npar) * run.is_range_spec;
-  const int k = run.is_natveg_spec != 0 ? 1 : 0;
-  if (k == 1) {
-    // Opened before the count is checked, so a missing fraction file is what gets reported.
-    run.natvegfile = raster::InFile::open(argv[4]);
-    expected += 1;
-  }
+  Layout l;
+  l.k = run.is_natveg_spec != 0 ? 1 : 0;
+  l.per_param = run.is_range_spec != 0 ? 5 : 3;
+  // The count grows with npar without bound, so it is kept in 64 bits.
+  l.expected = kFixedArgs + static_cast<int64_t>(l.per_param) * run.npar + l.k;
+  l.par0 = 11 + l.k;
+  return l;
+}
 
-  if (argc != expected) {
-    const bool missing = argc < expected;
-    std::fprintf(stderr,
-                 "Error: You have %" PRId64
-                 " %s argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
-                 "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
-                 missing ? expected - argc : argc - expected, missing ? "missing" : "too many",
-                 run.npar, run.is_range_spec, run.is_natveg_spec);
-    usage(argv[0]);
-  }
+void check_count(int argc, char** argv, const Run& run, const Layout& l) {
+  if (argc == l.expected) return;
+  const bool missing = argc < l.expected;
+  std::fprintf(stderr,
+               "Error: You have %" PRId64
+               " %s argument(s). Please check again.\nRelevant parameters:\n\tnpar: "
+               "%d\n\tis_range_spec: %d\n\tis_natveg_spec: %d\n",
+               missing ? l.expected - argc : argc - l.expected, missing ? "missing" : "too many",
+               run.npar, run.is_range_spec, run.is_natveg_spec);
+  usage(argv[0]);
+}
 
-  const int m = run.is_range_spec != 0 ? 5 : 3;
+// The counts, start years, resolution and npixel, checked before any file is opened or created.
+void read_counts(char** argv, Run& run, Layout& l) {
+  const int k = l.k;
   run.nyear_ref = arg_int(argv[4 + k]);
   run.nyear_fut = arg_int(argv[5 + k]);
   run.nyear_avg = arg_int(argv[6 + k]);
   run.startyear_ref = arg_int(argv[7 + k]);
   run.startyear_fut = arg_int(argv[8 + k]);
-  const char* gridpath = argv[9 + k];
   const char* res_text = argv[10 + k];
   run.res = arg_real(res_text);
-  const int par0 = 11 + k;
-  const int npixel_pos = par0 + m * run.npar;
-  run.npixel = arg_int(argv[npixel_pos]);
+  l.npixel_pos = l.par0 + l.per_param * run.npar;
+  run.npixel = arg_int(argv[l.npixel_pos]);
 
-  // Everything a run needs is checked before any file is opened or created.
   require_positive(run.nyear_ref, "nyear_ref");
   require_positive(run.nyear_fut, "nyear_fut");
   require_positive(run.nyear_avg, "nyear_avg");
@@ -106,12 +114,16 @@ void open_run(int argc, char** argv, Run& run) {
   }
   require_positive(run.npixel, "npixel");
   double weight_sum = 0.0;
-  for (int i = 0; i < run.npar; ++i) weight_sum += arg_real(argv[par0 + m * i]);
+  for (int i = 0; i < run.npar; ++i) weight_sum += arg_real(argv[l.par0 + l.per_param * i]);
   // Dividing by a zero sum would make every weight infinite or NaN.
   if (weight_sum == 0.0) failu("Error: the parameter weights sum to 0\n");
+}
 
+// The grid file, then each parameter's reference and future file with its weight (and range);
+// returns every input path, for the guard of the outputs.
+std::vector<const char*> open_inputs(char** argv, Run& run, const Layout& l) {
+  const char* gridpath = argv[9 + l.k];
   run.gridfile = raster::InFile::open(gridpath);
-
   const auto npar = static_cast<std::size_t>(run.npar);
   run.weight.assign(npar, 0.0);
   if (run.is_range_spec != 0) {
@@ -121,13 +133,11 @@ void open_run(int argc, char** argv, Run& run) {
   run.ifiles_ref.resize(npar);
   run.ifiles_fut.resize(npar);
   std::vector<const char*> inputs;
-  if (k == 1) inputs.push_back(argv[4]);
+  if (l.k == 1) inputs.push_back(argv[4]);
   inputs.push_back(gridpath);
-  weight_sum = 0.0;
   for (std::size_t i = 0; i < npar; ++i) {
-    const int pos = par0 + m * static_cast<int>(i);
+    const int pos = l.par0 + l.per_param * static_cast<int>(i);
     run.weight[i] = arg_real(argv[pos]);
-    weight_sum += run.weight[i];
     run.ifiles_ref[i] = raster::InFile::open(argv[pos + 1]);
     run.ifiles_fut[i] = raster::InFile::open(argv[pos + 2]);
     inputs.push_back(argv[pos + 1]);
@@ -137,24 +147,49 @@ void open_run(int argc, char** argv, Run& run) {
       run.std_par[i] = arg_real(argv[pos + 4]);
     }
   }
+  return inputs;
+}
 
+void report_and_normalise_weights(Run& run) {
+  double weight_sum = 0.0;
+  for (const double w : run.weight) weight_sum += w;
   std::printf("Number of parameters: %d\nSum of parameter weights: %lf\n", run.npar, weight_sum);
   for (double& w : run.weight) w = w / weight_sum;
+}
 
-  const std::vector<const char*> outputs(argv + npixel_pos + 1, argv + npixel_pos + 9);
+// The outputs, created in command-line order once no output names an input.
+void open_outputs(char** argv, Run& run, const Layout& l, const std::vector<const char*>& inputs) {
+  const std::vector<const char*> outputs(argv + l.npixel_pos + 1,
+                                         argv + l.npixel_pos + 1 + kNumOutputs);
   raster::refuse_output_over_input(inputs, outputs);
   for (std::size_t j = 0; j < run.ofile.size(); ++j) {
     run.ofile[j] = raster::OutFile::open(outputs[j]);
   }
+}
 
-  run.nbands_year = reference_bands(run, 0);
-
+void grid_dimensions(Run& run) {
   const double qlat = 180.0 / run.res + 0.0001;
   const double qlon = 360.0 / run.res + 0.0001;
   // A grid beyond int range could never be mapped in memory.
   if (!(qlon < 2147483648.0)) failu("Error allocating memory\n");
   run.nlat = static_cast<int>(qlat);
   run.nlon = static_cast<int>(qlon);
+}
+
+}  // namespace
+
+void open_run(int argc, char** argv, Run& run) {
+  if (argc < kFixedArgs) usage(argv[0]);
+  Layout layout = read_layout(argv, run);
+  // Opened before the count is checked, so a missing fraction file is what gets reported.
+  if (layout.k == 1) run.natvegfile = raster::InFile::open(argv[4]);
+  check_count(argc, argv, run, layout);
+  read_counts(argv, run, layout);
+  const std::vector<const char*> inputs = open_inputs(argv, run, layout);
+  report_and_normalise_weights(run);
+  open_outputs(argv, run, layout, inputs);
+  run.nbands_year = reference_bands(run, 0);
+  grid_dimensions(run);
 }
 
 int reference_bands(const Run& run, int i) {
