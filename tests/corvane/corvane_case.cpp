@@ -1,10 +1,13 @@
 #include "corvane_case.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 
 #include "stats.h"
 
@@ -29,6 +32,16 @@ float sqrt_minus_one() {
 }
 
 std::vector<float> filled(std::size_t n, float v) { return std::vector<float>(n, v); }
+
+std::string unreadable_input(const Case& c, int64_t* size) {
+  const std::string folder = c.dir.file("folder");
+  struct stat st {};
+  if (mkdir(folder.c_str(), 0755) != 0 || stat(folder.c_str(), &st) != 0) {
+    throw std::runtime_error("cannot make " + folder);
+  }
+  *size = static_cast<int64_t>(st.st_size);
+  return folder;
+}
 
 std::string Case::out(int n) const { return dir.file(std::string("o").append(std::to_string(n))); }
 

@@ -66,6 +66,9 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 float sqrt_minus_one();
 /// Bit patterns of a list of floats (a braced list would pick e2e::bits(float)).
 inline std::vector<uint32_t> vbits(const std::vector<float>& v) { return e2e::bits(v); }
+/// A new folder in the case's folder, as an input that opens but cannot be read; its size
+/// (from the file system) into *size.
+std::string unreadable_input(const Case& c, int64_t* size);
 /// A float vector of n copies of v.
 std::vector<float> filled(std::size_t n, float v);
 

@@ -294,11 +294,9 @@ TEST(MissingData, FutureSliceCutOffInsideAYear) {
 TEST(MissingData, UnreadableReferenceReportsEveryRead) {
   Case c;
   c.nyear_ref = c.nyear_fut = 2;
-  const std::string folder = c.dir.file("folder");
-  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  struct stat st {};
-  ASSERT_EQ(stat(folder.c_str(), &st), 0);
-  if (st.st_size < 8) GTEST_SKIP() << "folders here have no size to derive bands from";
+  int64_t size = 0;
+  const std::string folder = cvtest::unreadable_input(c, &size);
+  if (size < 8) GTEST_SKIP() << "folders here have no size to derive bands from";
   c.params = {param({1, 1}, {1, 1}), Param{}};
   c.params[1].ref_path = folder;
   c.params[1].fut_path = folder;
