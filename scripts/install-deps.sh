@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   g++ cmake make
   libgtest-dev
+  libmpfr-dev
   clang-format
   time
 )

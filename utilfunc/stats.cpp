@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "buffer.h"
+#include "exactmath.h"
 
 namespace raster {
 
@@ -54,7 +55,7 @@ bool GridGeometry::cell_of(int16_t lon100, int16_t lat100, int64_t* row, int64_t
 double GridGeometry::row_weight(int64_t r) const {
   constexpr double pi = 3.141592653589793;
   const float x = static_cast<float>(r) * res + lat0;
-  return std::cos(static_cast<double>(x) / 180 * pi);
+  return cos_rounded(static_cast<double>(x) / 180 * pi);
 }
 
 GridRecords read_grid_records(FILE* gridfile, int64_t npixel) {

@@ -1,6 +1,7 @@
 #include "stats.h"
 
 #include <gtest/gtest.h>
+#include <mpfr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "rasterfile.h"
 
 using namespace raster;
 
@@ -275,5 +277,48 @@ TEST(AreaWeightedGrid, RealHalfDegreeLandGridBothVariants) {
     EXPECT_TRUE(same_bits(m1, m2)) << name;
     EXPECT_TRUE(same_bits(s1, s2)) << name;
     std::fclose(f);
+  }
+}
+
+// Row weights are the correctly rounded cosines of the rows' centre latitudes (checked here at
+// 200 bits, then rounded), at every row of the resolutions the field uses; the 0.5 degree rows
+// at 73.75 N and S are among those where the C library's variants disagree.
+TEST(GridGeometry, RowWeightsAreCorrectlyRounded) {
+  for (const double res : {2.0, 0.5, 0.25, 0.1, 1.0 / 12}) {
+    const auto nlat = static_cast<int64_t>(180.0 / res + 0.0001);
+    const raster::GridGeometry geo(nlat, 2 * nlat);
+    for (int64_t r = 0; r < nlat; ++r) {
+      const float x = static_cast<float>(r) * geo.res + geo.lat0;
+      mpfr_t v;
+      mpfr_init2(v, 200);
+      mpfr_set_d(v, static_cast<double>(x) / 180 * 3.141592653589793, MPFR_RNDN);
+      mpfr_cos(v, v, MPFR_RNDN);
+      const double want = mpfr_get_d(v, MPFR_RNDN);
+      mpfr_clear(v);
+      ASSERT_EQ(geo.row_weight(r), want) << "res " << res << " row " << r;
+    }
+  }
+}
+
+TEST(PixelArea, SinesAreCorrectlyRounded) {
+  // A 0.5 degree cell from 73.5 to 74 N: the area from 200-bit sines, rounded as the routine
+  // rounds each step.
+  auto sin200 = [](double x) {
+    mpfr_t v;
+    mpfr_init2(v, 200);
+    mpfr_set_d(v, x, MPFR_RNDN);
+    mpfr_sin(v, v, MPFR_RNDN);
+    const double d = mpfr_get_d(v, MPFR_RNDN);
+    mpfr_clear(v);
+    return d;
+  };
+  constexpr double pi = 3.141592653589793;
+  for (const double lat : {73.75, -73.75, 0.25, 45.0, 89.75}) {
+    const double n = lat + 0.25;
+    const double s = lat - 0.25;
+    const double a = (10.5 * pi) / 180 + (10.0 * pi) / (-180);
+    const double want =
+        (sin200((n * pi) / 180) + sin200((s * pi) / (-180))) * (a * 4.05897684201e13);
+    EXPECT_EQ(raster::pixelarea(10.5, 10.0, n, s), want) << lat;
   }
 }

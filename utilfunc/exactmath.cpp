@@ -1,0 +1,36 @@
+#include "exactmath.h"
+
+#include <mpfr.h>
+
+namespace raster {
+
+namespace {
+
+// One MPFR value of a double's precision: the argument is taken exactly, and the function's
+// result rounded once to 53 bits is the nearest double (cos and sin of a double are never
+// subnormal but at 0, where both are exact).
+class Mpfr53 {
+ public:
+  explicit Mpfr53(double x) {
+    mpfr_init2(v_, 53);
+    mpfr_set_d(v_, x, MPFR_RNDN);
+  }
+  ~Mpfr53() { mpfr_clear(v_); }
+  Mpfr53(const Mpfr53&) = delete;
+  Mpfr53& operator=(const Mpfr53&) = delete;
+  template <class F>
+  double apply(F f) {
+    f(v_, v_, MPFR_RNDN);
+    return mpfr_get_d(v_, MPFR_RNDN);
+  }
+
+ private:
+  mpfr_t v_;
+};
+
+}  // namespace
+
+double cos_rounded(double x) { return Mpfr53(x).apply(mpfr_cos); }
+double sin_rounded(double x) { return Mpfr53(x).apply(mpfr_sin); }
+
+}  // namespace raster
