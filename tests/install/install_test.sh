@@ -22,16 +22,16 @@ capture() {
   err=$(cat "$stage/err")
 }
 
-DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >"$stage/install.log" 2>&1 ||
+DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.log" 2>&1 ||
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
 # Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
 expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done) | sort)
-got=$(cd "$stage/root" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
+got=$(cd "$stage/dest" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
 check "installed files: got [$got]" '[[ $got == "$expected" ]]'
-for f in $expected; do check "$f is executable" '[[ -x $stage/root/$f ]]'; done
+for f in $expected; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
 
-front=$stage/root/usr/bin/rastertools
+front=$stage/dest/usr/bin/rastertools
 # Every tool through the front command: the same status, stdout and stderr as the tool started
 # under its own bare name (its usage text names it).
 for t in "${tools[@]}"; do
@@ -55,7 +55,7 @@ for a in "" --help -h; do
   capture "$front" $a
   check "rastertools $a: status $st" '[[ $st == 0 && -z $err ]]'
   for t in "${tools[@]}"; do check "rastertools $a lists $t" '[[ $out == *$'"'"'\n'"'"'"  $t "* ]]'; done
-  check "rastertools $a names the tools folder" '[[ $out == *"$stage/root/usr/libexec/rastertools"* ]]'
+  check "rastertools $a names the tools folder" '[[ $out == *"$stage/dest/usr/libexec/rastertools"* ]]'
 done
 capture "$front" --version
 check "--version: [$out]" '[[ $st == 0 && $out =~ ^rastertools\ [0-9]+\.[0-9]+\.[0-9]+$ ]]'
@@ -69,7 +69,7 @@ capture "$front" ../../bin/rastertools
 check "path as tool name refused: status $st" '[[ $st == 2 ]]'
 
 # A moved installation still finds its tools; a missing tool is reported with its path.
-mv "$stage/root" "$stage/moved"
+mv "$stage/dest" "$stage/moved"
 front=$stage/moved/usr/bin/rastertools
 capture "$front" mean
 check "moved installation runs mean: status $st" '[[ $st == 255 && $err == *"mean "* ]]'
@@ -77,17 +77,17 @@ rm "$stage/moved/usr/libexec/rastertools/slivet"
 capture "$front" slivet
 check "missing tool: status $st, [$err]" \
   '[[ $st == 127 && $err == "rastertools: cannot run $stage/moved/usr/libexec/rastertools/slivet: No such file or directory" ]]'
-mv "$stage/moved" "$stage/root"
+mv "$stage/moved" "$stage/dest"
 
 # Uninstall removes the suite's files and keeps anything else in the tools folder.
-touch "$stage/root/usr/libexec/rastertools/local-script"
-cmake -DPREFIX=/usr -DDESTDIR="$stage/root" -P "$build/uninstall.cmake" >"$stage/uninstall.log" 2>&1 ||
+touch "$stage/dest/usr/libexec/rastertools/local-script"
+cmake -DPREFIX=/usr -DDESTDIR="$stage/dest" -P "$build/uninstall.cmake" >"$stage/uninstall.log" 2>&1 ||
   { cat "$stage/uninstall.log"; bad "uninstall failed"; }
-left=$(cd "$stage/root" && find . -type f | sed 's#^\./##')
+left=$(cd "$stage/dest" && find . -type f | sed 's#^\./##')
 check "uninstall leaves only the foreign file: [$left]" '[[ $left == usr/libexec/rastertools/local-script ]]'
-rm "$stage/root/usr/libexec/rastertools/local-script"
-cmake -DPREFIX=/usr -DDESTDIR="$stage/root" -P "$build/uninstall.cmake" >/dev/null 2>&1
-check "uninstall removes the emptied tools folder" '[[ ! -e $stage/root/usr/libexec/rastertools ]]'
+rm "$stage/dest/usr/libexec/rastertools/local-script"
+cmake -DPREFIX=/usr -DDESTDIR="$stage/dest" -P "$build/uninstall.cmake" >/dev/null 2>&1
+check "uninstall removes the emptied tools folder" '[[ ! -e $stage/dest/usr/libexec/rastertools ]]'
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

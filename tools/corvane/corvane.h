@@ -78,7 +78,7 @@ struct SliceSums {
 
 /// What the series need of one parameter once its slices are done.
 struct SeriesParam {
-  SeriesParam(int64_t npixel) : r(npixel), rglob(npixel) {}
+  explicit SeriesParam(int64_t npixel) : r(npixel), rglob(npixel) {}
   int64_t nbands = 0;
   double w = 0.0;
   double g = 0.0;                ///< gnorm
