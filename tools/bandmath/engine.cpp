@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <span>
+#include <vector>
 
 #include "utilfunc.h"
 
@@ -114,12 +115,39 @@ int64_t read_whole_bands(InFile& in, bool reachable, float* dst, int64_t bands, 
   return reachable ? in.read_floats(dst, bands * npixel) / npixel : 0;
 }
 
+// Thread shares of a chunk start on whole cache lines of values.
+constexpr int64_t kShareAlign = 16;
+// Values below which another thread is not worth starting.
+constexpr int64_t kValuesPerThread = 16384;
+
+// The kernel over `n` values starting at value `first` of the range, the threads each taking a
+// contiguous share; then the report, if any, over all of them in order.
+void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, const float* in1,
+                  const float* in2, float* res, int64_t n, int64_t npixel, int64_t first,
+                  Tally& tally) {
+  const int members = team.size();
+  std::vector<Tally> part(static_cast<std::size_t>(members));
+  team.run([&](int k) {
+    const int64_t b0 = raster::block_begin(n, members, k, kShareAlign);
+    const int64_t b1 = raster::block_begin(n, members, k + 1, kShareAlign);
+    if (b0 >= b1) return;
+    t.kernel(
+        p,
+        Chunk{in1 + b0, in2 != nullptr ? in2 + b0 : nullptr, res + b0, b1 - b0, npixel, first + b0},
+        part[static_cast<std::size_t>(k)]);
+  });
+  for (const Tally& pt : part) tally.corrected += pt.corrected;
+  if (t.report != nullptr) t.report(p, Chunk{in1, in2, res, n, npixel, first});
+}
+
 // Reads the range in chunks of whole bands, applies the kernel and appends the results.
 void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nbands, InFile& in1,
                      int64_t start1, InFile* in2, int64_t start2, OutFile& out, Tally& tally) {
   if (nbands <= 0) return;
   const int64_t per_chunk = chunk_bands(npixel, nbands);
   const int64_t nvalues = raster::alloc_count({per_chunk, npixel});
+  raster::ThreadTeam team(
+      raster::threads_for(nvalues, kValuesPerThread, raster::default_thread_count()));
   Buffer<float> buf1(nvalues);
   Buffer<float> buf2(in2 != nullptr ? nvalues : 0);
   Buffer<float> res(nvalues);
@@ -136,7 +164,8 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
         in2 != nullptr ? read_whole_bands(*in2, ok2, buf2.data(), want, npixel) : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
-      t.kernel(p, Chunk{buf1.data(), buf2.data(), res.data(), whole * npixel, npixel, b}, tally);
+      apply_kernel(t, p, team, buf1.data(), in2 != nullptr ? buf2.data() : nullptr, res.data(),
+                   whole * npixel, npixel, b * npixel, tally);
       out.write_floats(res.data(), whole * npixel);
     }
     if (whole < want) {

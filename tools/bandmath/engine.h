@@ -1,6 +1,6 @@
 // The band engine behind sum, mult, div, add, scale, limits, logistic and slivet.
 //
-// Every tool is one row (a Tool) of the table in tools.cpp: what its command line looks like,
+// Every tool is one row (a Tool) of the table in tools.h: what its command line looks like,
 // when each argument is read, what it reports, how it walks the bands and which pixel kernel
 // it applies. The engine runs any row; a tool's main only names its row.
 #pragma once
@@ -21,14 +21,15 @@ struct Params {
   double a2 = 0.0;        ///< logistic: upper asymptote
 };
 
-/// Whole bands of the processed range handed to a pixel kernel in one call.
+/// Consecutive values of the processed range handed to a pixel kernel in one call: a thread's
+/// share of a chunk of whole bands.
 struct Chunk {
-  const float* in1;    ///< bands of the (first) input
-  const float* in2;    ///< the matching bands of the second input; null for one-input tools
-  float* out;          ///< where the results go
-  int64_t n;           ///< values in the chunk (a whole number of bands)
-  int64_t npixel;      ///< values per band
-  int64_t first_band;  ///< position of the chunk's first band within the processed range
+  const float* in1;     ///< values of the (first) input
+  const float* in2;     ///< the matching values of the second input; null for one-input tools
+  float* out;           ///< where the results go
+  int64_t n;            ///< values in the chunk
+  int64_t npixel;       ///< values per band
+  int64_t first_value;  ///< position of the chunk's first value within the processed range
 };
 
 /// What a run counts across all kernel calls.
@@ -37,8 +38,12 @@ struct Tally {
 };
 
 /// A pixel rule applied to a chunk. Called once per chunk, never per value, so each rule is a
-/// plain loop the compiler can vectorise.
+/// plain loop the compiler can vectorise. Threads apply it to disjoint parts of a chunk at
+/// once, so it writes nothing but its output values and its own Tally.
 using Kernel = void (*)(const Params&, const Chunk&, Tally&);
+/// What a tool reports about the values of a chunk, in value order, after the kernel: run on
+/// one thread over the whole chunk.
+using Reporter = void (*)(const Params&, const Chunk&);
 
 enum class ArgcRule { exactly, at_least };  ///< argc == n, or argc >= n
 enum class Stage { before_open, after_open };
@@ -115,6 +120,7 @@ struct Tool {
   OnShortRead on_short_read;
   Loop loop;
   Kernel kernel;        ///< null for the blocks loop, which copies
+  Reporter report;      ///< null where the kernel's values are final
   const char* closing;  ///< printf text taking the count of corrected values, or null
   Params defaults;
 };

@@ -61,21 +61,29 @@ void div_values(const Params& p, const Chunk& c, Tally&) {
   float* __restrict out = c.out;
   const bool take_dividend = std::fabs(p.nan + 1.0) < 1e-5;
   const float nan_value = static_cast<float>(p.nan);
-  int over = 0;
   for (int64_t i = 0; i < c.n; ++i) {
     const bool zero = counts_as_zero(b[i]);
     const float q = double_halfoffset(static_cast<double>(a[i]) / static_cast<double>(b[i]));
     const float z = take_dividend ? float_halfoffset(a[i]) : nan_value;
     out[i] = zero ? z : q;
-    over |= static_cast<int>(!zero & (q > 1000.0f));
   }
+}
+
+// Quotients above the cap are rare: found in one vectorised pass, then reported and capped in
+// pixel order.
+void div_report_capped(const Params&, const Chunk& c) {
+  const float* __restrict b = c.in2;
+  float* __restrict out = c.out;
+  int over = 0;
+  for (int64_t i = 0; i < c.n; ++i)
+    over |= static_cast<int>(!counts_as_zero(b[i]) & (out[i] > 1000.0f));
   if (over == 0) return;
-  // Quotients above the cap are rare: report and cap them in a second pass, in pixel order.
   for (int64_t i = 0; i < c.n; ++i) {
     if (counts_as_zero(b[i]) || !(out[i] > 1000.0f)) continue;
+    const int64_t v = c.first_value + i;
     std::fprintf(stderr, "rbuf1/rbuf2 = %.2f; value is set to 1000; band %lld pixel %lld\n",
-                 static_cast<double>(out[i]), static_cast<long long>(c.first_band + i / c.npixel),
-                 static_cast<long long>(i % c.npixel));
+                 static_cast<double>(out[i]), static_cast<long long>(v / c.npixel),
+                 static_cast<long long>(v % c.npixel));
     out[i] = 1000.0f;
   }
 }

@@ -32,6 +32,7 @@ inline constexpr Tool kSum = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = sum_values,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {},
 };
@@ -59,6 +60,7 @@ inline constexpr Tool kMult = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = mult_values,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {},
 };
@@ -88,6 +90,7 @@ inline constexpr Tool kDiv = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = div_values,
+    .report = div_report_capped,
     .closing = nullptr,
     .defaults = {.nan = 9999.0},
 };
@@ -117,6 +120,7 @@ inline constexpr Tool kAdd = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = add_values,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {},
 };
@@ -144,6 +148,7 @@ inline constexpr Tool kScale = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = scale_values,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {},
 };
@@ -173,6 +178,7 @@ inline constexpr Tool kLimits = {
     .on_short_read = OnShortRead::keep_finished,
     .loop = Loop::range,
     .kernel = limit_values,
+    .report = nullptr,
     .closing = "%lld values have been corrected\n",
     .defaults = {},
 };
@@ -204,6 +210,7 @@ inline constexpr Tool kLogistic = {
     .on_short_read = OnShortRead::empty_output,
     .loop = Loop::range,
     .kernel = logistic_values,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {.m = 3.0, .g = 2.0, .a1 = 0.0, .a2 = 1.0},
 };
@@ -233,6 +240,7 @@ inline constexpr Tool kSlivet = {
     .on_short_read = OnShortRead::keep_finished,
     .loop = Loop::blocks,
     .kernel = nullptr,
+    .report = nullptr,
     .closing = nullptr,
     .defaults = {},
 };
