@@ -45,6 +45,11 @@ int64_t InFile::size() const {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool InFile::is_regular() const {
+  struct stat st {};
+  return fstat(fileno(f_), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool InFile::seek(int64_t offset, int whence) {
   return fseeko(f_, static_cast<off_t>(offset), whence) == 0;
 }

@@ -43,6 +43,9 @@ class InFile {
 
   /// File size in bytes from the status of the open descriptor (fstat).
   int64_t size() const;
+  /// Whether it is a regular file (whose size tells what reads will deliver, and which can be
+  /// positioned anywhere), rather than a pipe, a device or a folder.
+  bool is_regular() const;
   /// 64-bit positioning; whence as for fseek. Returns false when the stream refused it.
   bool seek(int64_t offset, int whence = SEEK_SET);
   /// Reads up to n floats into dst; returns how many whole values arrived.

@@ -1,5 +1,12 @@
 // slivet end to end: the same bands cut out of every block, bit-for-bit copies, the range check
 // before any file is opened, and short last blocks.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <thread>
+
 #include "bandmath_test.h"
 
 namespace {
@@ -155,3 +162,64 @@ TEST(Slivet, ArgumentsAfterTheSixthAreIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs slivet on `bytes` given through a named pipe (read as it comes) instead of a file.
+e2e::Result run_from_pipe(const e2e::TempDir& d, const std::string& bytes,
+                          const std::vector<std::string>& rest) {
+  const std::string fifo = d.file("fifo");
+  if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  std::thread writer([&] {
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+  });
+  std::vector<std::string> args = {fifo, d.file("out_pipe")};
+  args.insert(args.end(), rest.begin(), rest.end());
+  auto r = run("slivet", args);
+  writer.join();
+  return r;
+}
+
+}  // namespace
+
+// On a file, the bands that are not kept are stepped over; through a pipe every value is read.
+// Both give the same output, lines and status wherever the input ends: after whole blocks,
+// inside each segment of the last block, or inside a value.
+TEST(Slivet, SteppingOverAFileEqualsReadingAPipe) {
+  const int npixel = 4;
+  const Floats v = numbered(3 * 6, npixel);  // three blocks of 6 bands
+  std::string all(reinterpret_cast<const char*>(v.data()), v.size() * 4);
+  const std::size_t blocks2 = 2 * 6 * npixel * 4;
+  const std::vector<std::size_t> lengths = {0,
+                                            all.size(),
+                                            all.size() - 2,
+                                            blocks2 + 4 * 4,        // inside the bands before
+                                            blocks2 + 10 * 4,       // inside the kept bands
+                                            blocks2 + 19 * 4,       // inside the bands after
+                                            blocks2 + 21 * 4 + 1};  // inside a value
+  for (const std::size_t len : lengths) {
+    SCOPED_TRACE("input of " + std::to_string(len) + " bytes");
+    e2e::TempDir d;
+    const std::string bytes = all.substr(0, len);
+    e2e::write_bytes(d.file("in"), bytes);
+    const std::vector<std::string> rest = {std::to_string(npixel), "6", "2", "3"};
+    std::vector<std::string> args = {d.file("in"), d.file("out_file")};
+    args.insert(args.end(), rest.begin(), rest.end());
+    const auto file = run("slivet", args);
+    const auto pipe = run_from_pipe(d, bytes, rest);
+    EXPECT_EQ(file.status, pipe.status);
+    EXPECT_EQ(file.out, pipe.out);
+    std::string err = pipe.err;
+    const std::size_t at = err.find(d.file("fifo"));
+    if (at != std::string::npos) err.replace(at, d.file("fifo").size(), d.file("in"));
+    EXPECT_EQ(file.err, err);
+    EXPECT_EQ(e2e::read_bytes(d.file("out_file")), e2e::read_bytes(d.file("out_pipe")));
+  }
+}

@@ -189,6 +189,34 @@ void write_nan(OutFile& out, Buffer<float>& buf, int64_t n) {
   }
 }
 
+// The input of copy_blocks, read in segments. On a regular file the segments that are not
+// kept are stepped over instead of read: how many of their values a read would have delivered
+// follows from the file's size.
+class BlockReader {
+ public:
+  explicit BlockReader(InFile& in)
+      : in_(in), skips_(in.is_regular()), available_(skips_ ? in.size() / 4 : 0) {}
+  bool steps_over() const { return skips_; }
+  // Reads (or, for a segment not kept, steps over) up to `want` values; how many arrived.
+  int64_t next(float* dst, int64_t want, bool keep) {
+    if (keep || !skips_) {
+      const int64_t got = in_.read_floats(dst, want);
+      pos_ += got;
+      return got;
+    }
+    const int64_t got = std::clamp<int64_t>(available_ - pos_, 0, want);
+    pos_ += got;
+    in_.seek(pos_ * 4);
+    return got;
+  }
+
+ private:
+  InFile& in_;
+  bool skips_;
+  int64_t available_;  // whole values in the file
+  int64_t pos_ = 0;    // values delivered so far
+};
+
 // Cuts bands start..end out of every block of `block` bands until the input ends. A block is
 // read in segments (before, inside and after the kept bands), so memory stays at one chunk
 // however large the block; the kept values are written exactly as read.
@@ -198,13 +226,18 @@ void copy_blocks(InFile& in, OutFile& out, int64_t npixel, int64_t block, int64_
   Buffer<float> buf(raster::alloc_count({per_chunk, npixel}));
   const int64_t keep_from = start * npixel;  // kept values, as positions within a block
   const int64_t keep_to = (end + 1) * npixel;
+  BlockReader reader(in);
   for (;;) {
     bool started = false;
     for (int64_t band = 0; band < block;) {
       const bool keep = start <= band && band <= end;
       const int64_t segment_end = band < start ? start : (keep ? end + 1 : block);
-      const int64_t want = std::min(per_chunk, segment_end - band) * npixel;
-      const int64_t got = in.read_floats(buf.data(), want);
+      // A segment that is stepped over goes in one step; what is read passes through the
+      // buffer a chunk at a time.
+      const bool step = !keep && reader.steps_over();
+      const int64_t bands = step ? segment_end - band : std::min(per_chunk, segment_end - band);
+      const int64_t want = bands * npixel;
+      const int64_t got = reader.next(buf.data(), want, keep);
       if (got < want) {
         if (got == 0 && !started) return;  // the input ended with a whole block
         // A short last block is still written whole, the kept values it lacks as NaN.
