@@ -1,6 +1,9 @@
 #include "engine.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -140,6 +143,37 @@ void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, cons
   if (t.report != nullptr) t.report(p, Chunk{in1, in2, res, n, npixel, first});
 }
 
+// Reads `bands` whole bands from band `band` of a regular file, each thread its share of the
+// values with pread (so reading runs on every core); the count of whole bands that arrived, as
+// one sequential read would count them. A band whose offset does not fit in 64 bits lies past
+// the end of any file.
+int64_t pread_whole_bands(raster::ThreadTeam& team, const InFile& in, int64_t band, float* dst,
+                          int64_t bands, int64_t npixel) {
+  int64_t base = 0;
+  if (__builtin_mul_overflow(band, npixel * 4, &base)) return 0;
+  const int64_t n = bands * npixel;
+  const int members = team.size();
+  std::vector<int64_t> arrived(static_cast<std::size_t>(members), n);
+  const int fd = fileno(in.get());
+  team.run([&](int k) {
+    const int64_t b0 = raster::block_begin(n, members, k, kShareAlign);
+    const int64_t b1 = raster::block_begin(n, members, k + 1, kShareAlign);
+    char* to = reinterpret_cast<char*>(dst + b0);
+    const int64_t want = (b1 - b0) * 4;
+    int64_t got = 0;
+    while (got < want) {
+      const ssize_t r = pread(fd, to + got, static_cast<std::size_t>(want - got),
+                              static_cast<off_t>(base + b0 * 4 + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += r;
+    }
+    if (got < want) arrived[static_cast<std::size_t>(k)] = b0 + got / 4;
+  });
+  // The values of a sequential read end where the first share came up short.
+  return *std::min_element(arrived.begin(), arrived.end()) / npixel;
+}
+
 // Reads the range in chunks of whole bands, applies the kernel and appends the results.
 void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nbands, InFile& in1,
                      int64_t start1, InFile* in2, int64_t start2, OutFile& out, Tally& tally) {
@@ -151,17 +185,29 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
   Buffer<float> buf1(nvalues);
   Buffer<float> buf2(in2 != nullptr ? nvalues : 0);
   Buffer<float> res(nvalues);
+  // Regular files are read where each band lies, by every thread at once; anything else (a
+  // pipe, a device) through its stream as it comes.
+  const bool direct = in1.is_regular() && (in2 == nullptr || in2->is_regular());
   bool ok1 = true;
   bool ok2 = true;
   for (int64_t b = 0; b < nbands; b += per_chunk) {
     const int64_t want = std::min(per_chunk, nbands - b);
-    if (t.positioning == Positioning::every_read || b == 0) {
-      ok1 = seek_band(in1, start1 + b, npixel);
-      if (in2 != nullptr) ok2 = seek_band(*in2, start2 + b, npixel);
+    int64_t got1 = 0;
+    int64_t got2 = want;
+    if (direct) {
+      // Full reads leave a stream where the next band starts, so positioning once or before
+      // every read gives the same offsets.
+      got1 = pread_whole_bands(team, in1, start1 + b, buf1.data(), want, npixel);
+      if (in2 != nullptr)
+        got2 = pread_whole_bands(team, *in2, start2 + b, buf2.data(), want, npixel);
+    } else {
+      if (t.positioning == Positioning::every_read || b == 0) {
+        ok1 = seek_band(in1, start1 + b, npixel);
+        if (in2 != nullptr) ok2 = seek_band(*in2, start2 + b, npixel);
+      }
+      got1 = read_whole_bands(in1, ok1, buf1.data(), want, npixel);
+      if (in2 != nullptr) got2 = read_whole_bands(*in2, ok2, buf2.data(), want, npixel);
     }
-    const int64_t got1 = read_whole_bands(in1, ok1, buf1.data(), want, npixel);
-    const int64_t got2 =
-        in2 != nullptr ? read_whole_bands(*in2, ok2, buf2.data(), want, npixel) : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
       apply_kernel(t, p, team, buf1.data(), in2 != nullptr ? buf2.data() : nullptr, res.data(),
