@@ -2,14 +2,19 @@
 // taken from the tools' code), band builders and a few comparisons by bit pattern.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e.h"
@@ -80,6 +85,31 @@ inline void expect_file_floats(const std::string& path, const Floats& expected) 
 inline void expect_empty_file(const std::string& path) {
   ASSERT_TRUE(e2e::exists(path)) << path;
   EXPECT_EQ(e2e::file_size(path), 0) << path;
+}
+
+/// Runs `tool` with `args`, where the argument "PIPE" is a named pipe in `d` (d.file("fifo"))
+/// through which `bytes` arrive, so the input is read as it comes and cannot be positioned.
+inline e2e::Result run_reading_pipe(const std::string& tool, const e2e::TempDir& d,
+                                    const std::string& bytes, std::vector<std::string> args) {
+  const std::string fifo = d.file("fifo");
+  if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  for (std::string& a : args) {
+    if (a == "PIPE") a = fifo;
+  }
+  std::thread writer([&] {
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+  });
+  auto r = e2e::run(tool, args);
+  writer.join();
+  unlink(fifo.c_str());
+  return r;
 }
 
 }  // namespace bmt

@@ -425,3 +425,45 @@ TEST(Processor, LogisticDoesNotDependOnTheMathVariants) {
   EXPECT_EQ(outputs[0].size(), v.size() * 4);
   EXPECT_TRUE(outputs[0] == outputs[1]);
 }
+
+// Regular files are read by position on every thread, a pipe through its stream as it comes:
+// both give the same output, lines and status, whole or cut short inside a band (the bands are
+// given, as a pipe has no size to count them from).
+TEST(Common, ReadingAPipeEqualsReadingAFile) {
+  Floats a;
+  for (int i = 0; i < 3 * 5000; ++i) a.push_back(static_cast<float>(i % 97) * 0.37f - 9.0f);
+  const std::string all(reinterpret_cast<const char*>(a.data()), a.size() * 4);
+  const std::vector<std::vector<std::string>> cases = {
+      {"add", "IN", "O", "0.5", "5000", "0", "2"},
+      {"limits", "IN", "O", "5000", "-1", "1", "0", "2"},
+      {"logistic", "IN", "O", "5000", "0", "1", "0", "1", "0", "2"},
+      {"sum", "IN", "B", "O", "5000", "0", "2", "0", "2"},
+      {"div", "B", "IN", "O", "5000", "0", "2", "0", "2"},
+  };
+  for (const std::size_t len : {all.size(), all.size() - 4 * 1000 - 2}) {
+    for (const auto& words : cases) {
+      SCOPED_TRACE(words[0] + " on " + std::to_string(len) + " bytes");
+      e2e::TempDir d;
+      e2e::write_bytes(d.file("in"), all.substr(0, len));
+      e2e::write_floats(d.file("B"), a);
+      std::vector<std::string> file_args;
+      std::vector<std::string> pipe_args;
+      for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        const bool path = w == "IN" || w == "B" || w == "O";
+        file_args.push_back(w == "IN"  ? d.file("in")
+                            : w == "O" ? d.file("of")
+                            : path     ? d.file(w)
+                                       : w);
+        pipe_args.push_back(w == "IN" ? "PIPE" : w == "O" ? d.file("op") : path ? d.file(w) : w);
+      }
+      const auto file = run(words[0], file_args);
+      const auto pipe = bmt::run_reading_pipe(words[0], d, all.substr(0, len), pipe_args);
+      EXPECT_EQ(file.status, len == all.size() ? 0 : 255);
+      EXPECT_EQ(file.status, pipe.status);
+      EXPECT_EQ(file.out, pipe.out);
+      EXPECT_EQ(file.err, pipe.err);
+      EXPECT_EQ(e2e::read_bytes(d.file("of")), e2e::read_bytes(d.file("op")));
+    }
+  }
+}

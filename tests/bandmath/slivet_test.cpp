@@ -1,12 +1,5 @@
 // slivet end to end: the same bands cut out of every block, bit-for-bit copies, the range check
 // before any file is opened, and short last blocks.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <stdexcept>
-#include <thread>
-
 #include "bandmath_test.h"
 
 namespace {
@@ -163,32 +156,6 @@ TEST(Slivet, ArgumentsAfterTheSixthAreIgnored) {
 
 }  // namespace
 
-namespace {
-
-// Runs slivet on `bytes` given through a named pipe (read as it comes) instead of a file.
-e2e::Result run_from_pipe(const e2e::TempDir& d, const std::string& bytes,
-                          const std::vector<std::string>& rest) {
-  const std::string fifo = d.file("fifo");
-  if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-  std::thread writer([&] {
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    if (fd < 0) return;
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-  });
-  std::vector<std::string> args = {fifo, d.file("out_pipe")};
-  args.insert(args.end(), rest.begin(), rest.end());
-  auto r = run("slivet", args);
-  writer.join();
-  return r;
-}
-
-}  // namespace
-
 // On a file, the bands that are not kept are stepped over; through a pipe every value is read.
 // Both give the same output, lines and status wherever the input ends: after whole blocks,
 // inside each segment of the last block, or inside a value.
@@ -213,7 +180,9 @@ TEST(Slivet, SteppingOverAFileEqualsReadingAPipe) {
     std::vector<std::string> args = {d.file("in"), d.file("out_file")};
     args.insert(args.end(), rest.begin(), rest.end());
     const auto file = run("slivet", args);
-    const auto pipe = run_from_pipe(d, bytes, rest);
+    std::vector<std::string> pipe_args = {"PIPE", d.file("out_pipe")};
+    pipe_args.insert(pipe_args.end(), rest.begin(), rest.end());
+    const auto pipe = bmt::run_reading_pipe("slivet", d, bytes, pipe_args);
     EXPECT_EQ(file.status, pipe.status);
     EXPECT_EQ(file.out, pipe.out);
     std::string err = pipe.err;
