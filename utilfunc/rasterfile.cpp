@@ -88,14 +88,36 @@ OutFile::~OutFile() {
   if (f_ != nullptr) std::fclose(f_);
 }
 
-void OutFile::fail_write() const {
-  failu_fmt("Error writing output file %s: %s\n", path_.c_str(), std::strerror(errno));
+void OutFile::fail_write(int err) const {
+  failu_fmt("Error writing output file %s: %s\n", path_.c_str(), std::strerror(err));
+}
+
+bool OutFile::is_regular() const {
+  struct stat st {};
+  return f_ != nullptr && fstat(fileno(f_), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int OutFile::write_at(const void* data, int64_t bytes, int64_t offset) {
+  const char* p = static_cast<const char*>(data);
+  for (int64_t done = 0; done < bytes;) {
+    const ssize_t n = pwrite(fileno(f_), p + done, static_cast<std::size_t>(bytes - done),
+                             static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += n;
+  }
+  return 0;
 }
 
 void OutFile::write(const void* data, int64_t bytes) {
   if (bytes <= 0) return;
   const auto n = static_cast<std::size_t>(bytes);
   if (std::fwrite(data, 1, n, f_) != n) fail_write();
+}
+
+void OutFile::cut_to(int64_t bytes) {
+  if (ftruncate(fileno(f_), static_cast<off_t>(bytes)) != 0) fail_write();
 }
 
 void OutFile::discard() {

@@ -3,6 +3,7 @@
 // output, and the guard that keeps an output from being opened over one of the run's inputs.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -81,6 +82,16 @@ class OutFile {
 
   void write(const void* data, int64_t bytes);
   void write_floats(const float* data, int64_t n) { write(data, n * 4); }
+  /// Whether the output is a regular file, which write_at can fill anywhere.
+  bool is_regular() const;
+  /// Writes `bytes` at byte `offset` without using the stream (pwrite), safe from several
+  /// threads at once; returns 0, or the errno of the failure for fail_write. For an output that
+  /// is written through write_at alone.
+  int write_at(const void* data, int64_t bytes, int64_t offset);
+  /// Cuts a file written through write_at back to its first `bytes` bytes.
+  void cut_to(int64_t bytes);
+  /// Ends the run with the message of a failed write for `err`.
+  [[noreturn]] void fail_write(int err) const;
   /// Empties the file (what was written so far is dropped); used before a failure exit where
   /// the output must be left empty.
   void discard();
@@ -88,7 +99,7 @@ class OutFile {
   void close();
 
  private:
-  [[noreturn]] void fail_write() const;
+  [[noreturn]] void fail_write() const { fail_write(errno); }
   FILE* f_ = nullptr;
   std::string path_;
 };

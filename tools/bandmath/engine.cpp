@@ -143,35 +143,136 @@ void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, cons
   if (t.report != nullptr) t.report(p, Chunk{in1, in2, res, n, npixel, first});
 }
 
-// Reads `bands` whole bands from band `band` of a regular file, each thread its share of the
-// values with pread (so reading runs on every core); the count of whole bands that arrived, as
-// one sequential read would count them. A band whose offset does not fit in 64 bits lies past
-// the end of any file.
+// Reads values [v0, v1) of the chunk that starts at band `band` of a regular file into dst (at
+// the same positions); returns the end of what arrived, as a sequential read would count whole
+// values. A band whose offset does not fit in 64 bits lies past the end of any file.
+int64_t pread_share(const InFile& in, int64_t band, int64_t npixel, float* dst, int64_t v0,
+                    int64_t v1) {
+  int64_t base = 0;
+  if (__builtin_mul_overflow(band, npixel * 4, &base)) return v0;
+  char* to = reinterpret_cast<char*>(dst + v0);
+  const int64_t want = (v1 - v0) * 4;
+  int64_t got = 0;
+  while (got < want) {
+    const ssize_t r = pread(fileno(in.get()), to + got, static_cast<std::size_t>(want - got),
+                            static_cast<off_t>(base + v0 * 4 + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += r;
+  }
+  return v0 + got / 4;
+}
+
+// Reads `bands` whole bands from band `band` of a regular file, each thread its share (so
+// reading runs on every core); the count of whole bands that arrived, as one sequential read
+// would count them.
 int64_t pread_whole_bands(raster::ThreadTeam& team, const InFile& in, int64_t band, float* dst,
                           int64_t bands, int64_t npixel) {
-  int64_t base = 0;
-  if (__builtin_mul_overflow(band, npixel * 4, &base)) return 0;
   const int64_t n = bands * npixel;
   const int members = team.size();
   std::vector<int64_t> arrived(static_cast<std::size_t>(members), n);
-  const int fd = fileno(in.get());
   team.run([&](int k) {
-    const int64_t b0 = raster::block_begin(n, members, k, kShareAlign);
-    const int64_t b1 = raster::block_begin(n, members, k + 1, kShareAlign);
-    char* to = reinterpret_cast<char*>(dst + b0);
-    const int64_t want = (b1 - b0) * 4;
-    int64_t got = 0;
-    while (got < want) {
-      const ssize_t r = pread(fd, to + got, static_cast<std::size_t>(want - got),
-                              static_cast<off_t>(base + b0 * 4 + got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      got += r;
-    }
-    if (got < want) arrived[static_cast<std::size_t>(k)] = b0 + got / 4;
+    const int64_t v0 = raster::block_begin(n, members, k, kShareAlign);
+    const int64_t v1 = raster::block_begin(n, members, k + 1, kShareAlign);
+    if (v0 >= v1) return;
+    const int64_t end = pread_share(in, band, npixel, dst, v0, v1);
+    if (end < v1) arrived[static_cast<std::size_t>(k)] = end;
   });
   // The values of a sequential read end where the first share came up short.
   return *std::min_element(arrived.begin(), arrived.end()) / npixel;
+}
+
+// Ends a run whose read of band `band` + `whole` failed: the output keeps what the tool's rule
+// says (`written` bytes of finished bands, or nothing).
+[[noreturn]] void fail_short_read(const Tool& t, OutFile& out, int64_t written, int64_t got1,
+                                  int64_t got2, bool direct) {
+  if (t.on_short_read == OnShortRead::empty_output) {
+    out.discard();
+  } else {
+    if (direct) out.cut_to(written);
+    out.close();
+  }
+  // Each band reads file1 first.
+  fail_plain(got1 <= got2 ? "error reading from file1\n" : "Error reading from file2\n");
+}
+
+// Whether `in` holds bands first..first+bands-1 whole, by its size.
+bool holds_bands(const InFile& in, int64_t first, int64_t bands, int64_t npixel) {
+  int64_t end = 0;
+  return !__builtin_add_overflow(first, bands, &end) &&
+         !__builtin_mul_overflow(end, npixel * 4, &end) && end <= in.size();
+}
+
+// Reads up to `want` bands from band `band` through the stream (a pipe, a device): positioned
+// as the tool's rule says, read as they come.
+int64_t stream_bands(const Tool& t, InFile& in, bool first_chunk, int64_t band, float* dst,
+                     int64_t want, int64_t npixel, bool& reachable) {
+  if (t.positioning == Positioning::every_read || first_chunk) {
+    reachable = seek_band(in, band, npixel);
+  }
+  return read_whole_bands(in, reachable, dst, want, npixel);
+}
+
+// Regular files in and out: every thread reads its share of a chunk by position, applies the
+// kernel to it and writes it where it belongs, all in one step where the sizes say the chunk
+// is there; a chunk that is not goes step by step so that only whole bands are written.
+void transform_direct(const Tool& t, const Params& p, raster::ThreadTeam& team, int64_t npixel,
+                      int64_t nbands, const InFile& in1, int64_t start1, const InFile* in2,
+                      int64_t start2, OutFile& out, Buffer<float>& buf1, Buffer<float>& buf2,
+                      Tally& tally) {
+  const int64_t per_chunk = buf1.size() / npixel;
+  Buffer<float> res(buf1.size());
+  const int members = team.size();
+  std::vector<Tally> part(static_cast<std::size_t>(members));
+  std::vector<int> werr(static_cast<std::size_t>(members));
+  float* b2 = in2 != nullptr ? buf2.data() : nullptr;
+  int64_t written = 0;
+  for (int64_t b = 0; b < nbands; b += per_chunk) {
+    const int64_t want = std::min(per_chunk, nbands - b);
+    const int64_t n = want * npixel;
+    const bool there = holds_bands(in1, start1 + b, want, npixel) &&
+                       (in2 == nullptr || holds_bands(*in2, start2 + b, want, npixel));
+    if (there && t.report == nullptr) {
+      std::vector<int64_t> arrived(static_cast<std::size_t>(members), n);
+      team.run([&](int k) {
+        const int64_t v0 = raster::block_begin(n, members, k, kShareAlign);
+        const int64_t v1 = raster::block_begin(n, members, k + 1, kShareAlign);
+        if (v0 >= v1) return;
+        const auto kk = static_cast<std::size_t>(k);
+        const int64_t a1 = pread_share(in1, start1 + b, npixel, buf1.data(), v0, v1);
+        const int64_t a2 = b2 != nullptr ? pread_share(*in2, start2 + b, npixel, b2, v0, v1) : v1;
+        if (std::min(a1, a2) < v1) {  // the file changed since its size was taken
+          arrived[kk] = std::min(a1, a2);
+          return;
+        }
+        t.kernel(p,
+                 Chunk{buf1.data() + v0, b2 != nullptr ? b2 + v0 : nullptr, res.data() + v0,
+                       v1 - v0, npixel, b * npixel + v0},
+                 part[kk]);
+        werr[kk] = out.write_at(res.data() + v0, (v1 - v0) * 4, written + v0 * 4);
+      });
+      for (const int e : werr) {
+        if (e != 0) out.fail_write(e);
+      }
+      if (*std::min_element(arrived.begin(), arrived.end()) == n) {
+        written += n * 4;
+        continue;
+      }
+      // Rare: a file cut short during the run. The chunk is done again step by step below.
+      out.cut_to(written);
+    }
+    const int64_t got1 = pread_whole_bands(team, in1, start1 + b, buf1.data(), want, npixel);
+    const int64_t got2 =
+        in2 != nullptr ? pread_whole_bands(team, *in2, start2 + b, b2, want, npixel) : want;
+    const int64_t done = std::min(got1, got2) * npixel;
+    if (done > 0) {
+      apply_kernel(t, p, team, buf1.data(), b2, res.data(), done, npixel, b * npixel, tally);
+      if (const int e = out.write_at(res.data(), done * 4, written); e != 0) out.fail_write(e);
+      written += done * 4;
+    }
+    if (done < n) fail_short_read(t, out, written, got1, got2, true);
+  }
+  for (const Tally& pt : part) tally.corrected += pt.corrected;
 }
 
 // Reads the range in chunks of whole bands, applies the kernel and appends the results.
@@ -184,45 +285,26 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
       raster::threads_for(nvalues, kValuesPerThread, raster::default_thread_count()));
   Buffer<float> buf1(nvalues);
   Buffer<float> buf2(in2 != nullptr ? nvalues : 0);
+  if (in1.is_regular() && (in2 == nullptr || in2->is_regular()) && out.is_regular()) {
+    transform_direct(t, p, team, npixel, nbands, in1, start1, in2, start2, out, buf1, buf2, tally);
+    return;
+  }
   Buffer<float> res(nvalues);
-  // Regular files are read where each band lies, by every thread at once; anything else (a
-  // pipe, a device) through its stream as it comes.
-  const bool direct = in1.is_regular() && (in2 == nullptr || in2->is_regular());
   bool ok1 = true;
   bool ok2 = true;
   for (int64_t b = 0; b < nbands; b += per_chunk) {
     const int64_t want = std::min(per_chunk, nbands - b);
-    int64_t got1 = 0;
-    int64_t got2 = want;
-    if (direct) {
-      // Full reads leave a stream where the next band starts, so positioning once or before
-      // every read gives the same offsets.
-      got1 = pread_whole_bands(team, in1, start1 + b, buf1.data(), want, npixel);
-      if (in2 != nullptr)
-        got2 = pread_whole_bands(team, *in2, start2 + b, buf2.data(), want, npixel);
-    } else {
-      if (t.positioning == Positioning::every_read || b == 0) {
-        ok1 = seek_band(in1, start1 + b, npixel);
-        if (in2 != nullptr) ok2 = seek_band(*in2, start2 + b, npixel);
-      }
-      got1 = read_whole_bands(in1, ok1, buf1.data(), want, npixel);
-      if (in2 != nullptr) got2 = read_whole_bands(*in2, ok2, buf2.data(), want, npixel);
-    }
+    const int64_t got1 = stream_bands(t, in1, b == 0, start1 + b, buf1.data(), want, npixel, ok1);
+    const int64_t got2 =
+        in2 != nullptr ? stream_bands(t, *in2, b == 0, start2 + b, buf2.data(), want, npixel, ok2)
+                       : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
       apply_kernel(t, p, team, buf1.data(), in2 != nullptr ? buf2.data() : nullptr, res.data(),
                    whole * npixel, npixel, b * npixel, tally);
       out.write_floats(res.data(), whole * npixel);
     }
-    if (whole < want) {
-      if (t.on_short_read == OnShortRead::empty_output) {
-        out.discard();
-      } else {
-        out.close();
-      }
-      // Band b + whole is the first that did not arrive whole; each band reads file1 first.
-      fail_plain(got1 <= got2 ? "error reading from file1\n" : "Error reading from file2\n");
-    }
+    if (whole < want) fail_short_read(t, out, 0, got1, got2, false);
   }
 }
 
