@@ -34,24 +34,6 @@ float similarity(const float* c1, const float* c2) {
   return s;
 }
 
-void period_means(const float* block, int64_t npixel, int64_t nyear, int64_t p0, int64_t n,
-                  float* means) {
-  const float years = static_cast<float>(nyear);
-  for (int k = 1; k < kSlots; ++k) {
-    float* m = means + k * kChunk;
-    for (int64_t i = 0; i < n; ++i) m[i] = 0.0f;
-  }
-  // Band by band rather than pixel by pixel: the block streams through once, and each
-  // pixel still sees its years in order.
-  for (int64_t y = 0; y < nyear; ++y) {
-    for (int k = 1; k < kSlots; ++k) {
-      const float* x = block + (y * kSlots + k) * npixel + p0;
-      float* m = means + k * kChunk;
-      for (int64_t i = 0; i < n; ++i) m[i] = m[i] + x[i] / years;
-    }
-  }
-}
-
 float uncovered(const float* c) {
   float sum = 0.0f;
   for (int k = 1; k < kSlots; ++k) sum = sum + c[k];

@@ -56,18 +56,10 @@ inline constexpr float kWeight[kGroups][kMaxTraits] = {
 
 // clang-format on
 
-/// Similarity S of two compositions (slot 0 already holding the uncovered fraction).
+/// Similarity S of two compositions (slot 0 already holding the uncovered fraction), one pixel
+/// at a time. The vector loops in kernels.cpp give the same value wherever it is a number; a
+/// NaN's bits depend on which NaN each operation passes on, so NaN values come from here.
 float similarity(const float* c1, const float* c2);
-
-/// Pixels handled together: their running means stay in cache while a period streams past.
-inline constexpr int64_t kChunk = 4096;
-
-/// Period means of plant types 1 to 9 for pixels [p0, p0 + n) of a period block of `nyear`
-/// years (10 bands per year, `npixel` values per band). Row k of `means` (stride kChunk) gets
-/// the mean of plant type k; row 0 is left alone. Each year's value is divided by the year
-/// count in single precision before it is added, years in order, as the tool always has.
-void period_means(const float* block, int64_t npixel, int64_t nyear, int64_t p0, int64_t n,
-                  float* means);
 
 /// Slot 0 of a composition: 1 minus the covers of slots 1 to 9 added in order. Not clamped:
 /// covers above 1 give a negative uncovered fraction, which counts as it is.

@@ -1,16 +1,25 @@
 #include "fennick.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "composition.h"
+#include "parallel.h"
 #include "period_block.h"
+#include "periods.h"
 #include "utilfunc.h"
 
 namespace fennick {
 
 namespace {
+
+// Pixels below which another thread is not worth starting.
+constexpr int64_t kPixelsPerThread = 1024;
+// Values per write, as the output has always been written.
+constexpr int64_t kWritePiece = 4096;
 
 [[noreturn]] void usage(const char* progname) {
   usage_exit(
@@ -97,45 +106,80 @@ void read_periods(const Options& opt, raster::InFile& file1, raster::InFile& fil
   if (!read_period(file1, block2)) fail_plain("Error reading data from end of input file 1\n");
 }
 
-/// Computes and writes the value of every pixel, a batch of pixels at a time.
-void write_values(const Options& opt, const PeriodBlock& block1, const PeriodBlock& block2,
-                  raster::OutFile& out) {
-  const int64_t npixel = opt.npixel;
-  const float* test_band = block1.data() + (opt.nyear_file1 - 1) * kSlots * npixel;
-  std::vector<float> means1(static_cast<std::size_t>(kSlots * kChunk));
-  std::vector<float> means2(static_cast<std::size_t>(kSlots * kChunk));
-  std::vector<float> values(static_cast<std::size_t>(kChunk));
-  for (int64_t p0 = 0; p0 < npixel; p0 += kChunk) {
-    const int64_t n = npixel - p0 < kChunk ? npixel - p0 : kChunk;
-    period_means(block1.data(), npixel, opt.nyear_file1, p0, n, means1.data());
-    period_means(block2.data(), npixel, opt.nyear_file2, p0, n, means2.data());
-    for (int64_t i = 0; i < n; ++i) {
-      float s = 1.0f;
-      // Band 0 of the last year of period 1 gates the pixel; NaN does not pass.
-      if (static_cast<double>(test_band[p0 + i]) > 0.001) {
-        float c1[kSlots];
-        float c2[kSlots];
-        for (int k = 1; k < kSlots; ++k) {
-          c1[k] = means1[static_cast<std::size_t>(k * kChunk + i)];
-          c2[k] = means2[static_cast<std::size_t>(k * kChunk + i)];
-        }
-        c1[0] = uncovered(c1);
-        c2[0] = uncovered(c2);
-        s = similarity(c1, c2);
-      }
-      values[static_cast<std::size_t>(i)] = opt.sim ? s : 1.0f - s;
-    }
-    out.write_floats(values.data(), n);
+/// True when the file behind the stream is a regular file, which reads by position exactly as
+/// a stream would read it.
+bool regular_file(const raster::InFile& f) {
+  struct stat st {};
+  return fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+/// Where a stream read of the file would start: its position after the seeks above.
+int64_t stream_position(raster::InFile& f) { return static_cast<int64_t>(ftello(f.get())); }
+
+/// A period beyond the last offset of any file (its end does not fit in 64 bits) cannot be
+/// read whole, as a stream read that meets the end of the file would find.
+void mark_unreachable(int64_t npixel, Period& p) {
+  int64_t end = 0;
+  // The size of the period fits: it was checked when its block was requested.
+  p.unreachable = __builtin_add_overflow(p.base, int64_t{4} * kSlots * npixel * p.nyear, &end);
+}
+
+/// Places both periods in regular files, to be read by position as the values are computed:
+/// each starts where a stream read would start, after the same seeks (the seek of a start year
+/// is not tested, so one that the file system refuses leaves the stream at its start). False
+/// when an input is not open or not a regular file, or a position cannot be reached or told;
+/// the periods are then read as streams, with every failure reported as such reads report it,
+/// from streams in the state they were opened in.
+bool place_periods(const Options& opt, raster::InFile& file1, raster::InFile& file2, Period& p1,
+                   Period& p2) {
+  int64_t offset1 = 0;
+  int64_t offset2 = 0;
+  if (!file1.is_open() || !regular_file(file1) ||
+      !year_offset(opt.npixel, opt.startyear1, &offset1) ||
+      !year_offset(opt.npixel, opt.startyear2, &offset2)) {
+    return false;
   }
+  const bool from_file2 = opt.startyear2 >= 0;
+  if (from_file2 && (!file2.is_open() || !regular_file(file2))) return false;
+  // The seeks move nothing when they fail; a seek to the end of file 1 that fails is only
+  // reported after period 1 has been read, which the stream reads do.
+  (void)file1.seek(offset1, SEEK_SET);
+  p1 = Period{nullptr, fileno(file1.get()), stream_position(file1), opt.nyear_file1, false};
+  if (from_file2) {
+    (void)file2.seek(offset2, SEEK_SET);
+    p2 = Period{nullptr, fileno(file2.get()), stream_position(file2), opt.nyear_file2, false};
+  } else {
+    if (!file1.seek(offset2, SEEK_END)) return false;
+    p2 = Period{nullptr, p1.fd, stream_position(file1), opt.nyear_file2, false};
+  }
+  if (p1.base < 0 || p2.base < 0) {
+    rewind(file1.get());
+    if (file2.is_open()) rewind(file2.get());
+    return false;
+  }
+  mark_unreachable(opt.npixel, p1);
+  mark_unreachable(opt.npixel, p2);
+  return true;
 }
 
 }  // namespace
 
 void run(const Options& opt) {
-  // Both blocks are requested before either is tested.
+  // The threads start first: a thread that starts on an idle processor can take milliseconds
+  // to run, which the setting up below then hides.
+  const int nthreads =
+      raster::threads_for(opt.npixel, kPixelsPerThread, raster::default_thread_count());
+  raster::ThreadTeam team(nthreads);
+
+  // The blocks hold the periods only where they are read as streams (a pipe, a device); they
+  // are requested in every run all the same, before either is tested, so that a run is refused
+  // for its memory exactly where it always was. Nothing in them is touched otherwise.
   PeriodBlock block1 = PeriodBlock::reserve(opt.npixel, opt.nyear_file1);
   PeriodBlock block2 = PeriodBlock::reserve(opt.npixel, opt.nyear_file2);
-  if (!block1.ok() || !block2.ok()) fail_plain("Error in memory allocation\n");
+  Work work;
+  if (!block1.ok() || !block2.ok() || !work.reserve(opt.npixel, nthreads)) {
+    fail_plain("Error in memory allocation\n");
+  }
 
   // Opening the output truncates it; an input named again as the output would be lost.
   const char* inputs[] = {opt.fpcfile1, opt.fpcfile2};
@@ -150,12 +194,28 @@ void run(const Options& opt) {
   raster::OutFile out = raster::OutFile::try_open(opt.outfile);
   if (!out.is_open()) std::fputs("Warning: File open failed on output file\n", stderr);
 
-  read_periods(opt, file1, file2, block1, block2);
+  Period p1;
+  Period p2;
+  if (!place_periods(opt, file1, file2, p1, p2)) {
+    read_periods(opt, file1, file2, block1, block2);
+    p1 = Period{block1.data(), -1, 0, opt.nyear_file1, false};
+    p2 = Period{block2.data(), -1, 0, opt.nyear_file2, false};
+  }
+  const Outcome outcome = compute_values(team, p1, p2, opt.npixel, opt.sim, work);
+  // The messages of reads that come up short, period 1 first, as read_periods gives them.
+  if (outcome == Outcome::period1_short) fail_plain("Error reading data from input file 1\n");
+  if (outcome == Outcome::period2_short) {
+    fail_plain(opt.startyear2 >= 0 ? "Error reading data from input file 2\n"
+                                   : "Error reading data from end of input file 1\n");
+  }
   // A run that could write nothing must not end as a success.
   if (!out.is_open()) {
     fail_plain("Error: output file %s could not be opened; no values written\n", opt.outfile);
   }
-  write_values(opt, block1, block2, out);
+  const float* values = work.values();
+  for (int64_t p0 = 0; p0 < opt.npixel; p0 += kWritePiece) {
+    out.write_floats(values + p0, std::min(kWritePiece, opt.npixel - p0));
+  }
   out.close();
 }
 

@@ -10,18 +10,23 @@
 namespace fennick {
 
 namespace {
-// Filling a fresh block of 4 KiB pages costs one fault (and one zeroed page) per page, several
-// times the read itself for a period of 30 years; asking for 2 MiB pages removes most of that.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = static_cast<std::size_t>(kHugePageBytes);
 }  // namespace
 
 PeriodBlock PeriodBlock::reserve(int64_t npixel, int64_t nyear) {
-  PeriodBlock b;
   int64_t count = 0;
+  if (__builtin_mul_overflow(int64_t{kSlots}, npixel, &count) ||
+      __builtin_mul_overflow(count, nyear, &count)) {
+    return PeriodBlock();
+  }
+  return reserve_floats(count);
+}
+
+PeriodBlock PeriodBlock::reserve_floats(int64_t count) {
+  PeriodBlock b;
   int64_t bytes = 0;
   int64_t map_bytes = 0;
-  if (__builtin_mul_overflow(int64_t{kSlots}, npixel, &count) ||
-      __builtin_mul_overflow(count, nyear, &count) || __builtin_mul_overflow(count, 4, &bytes) ||
+  if (__builtin_mul_overflow(count, 4, &bytes) ||
       __builtin_add_overflow(bytes, static_cast<int64_t>(kHugePage), &map_bytes)) {
     return b;
   }

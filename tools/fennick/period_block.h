@@ -1,4 +1,5 @@
-// Memory for one period held whole: 10 bands x npixel x nyear values in file order.
+// Memory for one period held whole (10 bands x npixel x nyear values in file order), or for any
+// other array of floats that is filled once and read back.
 #pragma once
 
 #include <cstddef>
@@ -6,11 +7,18 @@
 
 namespace fennick {
 
+/// Filling fresh memory of 4 KiB pages costs one fault (and one zeroed page) per page, several
+/// times the read itself for a period of 30 years; blocks ask for pages of this size, which
+/// removes most of that.
+inline constexpr int64_t kHugePageBytes = int64_t{2} << 20;
+
 class PeriodBlock {
  public:
   /// Requests the block; it is empty (!ok()) when no such block can exist (the size overflows
   /// 64 bits) or the system refuses the memory. Nothing is touched yet.
   static PeriodBlock reserve(int64_t npixel, int64_t nyear);
+  /// Requests a block of `count` floats on the same terms.
+  static PeriodBlock reserve_floats(int64_t count);
 
   PeriodBlock() = default;
   PeriodBlock(PeriodBlock&& o) noexcept;
