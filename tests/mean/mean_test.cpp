@@ -1,10 +1,15 @@
 // End-to-end runs of `mean`: worked values, layout for every flag set, messages and statuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e.h"
@@ -319,3 +324,191 @@ TEST_F(Mean, FailedWriteIsReported) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Thread counts. The runs below go through the real program on 1, 2 and 3 threads
+// (OMP_NUM_THREADS) over pixel counts that give every thread thousands of pixels (the tool
+// starts a thread per 4096 pixels at most) and, for the largest, several tiles of up to 32768
+// pixels each; most year ranges hold an odd number of years (the tool reads two at a time).
+// With -sd the tool keeps a tile's rows of all years between its two passes where they fit into
+// the memory of one year and reads them again otherwise; which one depends on the sizes and
+// the thread count, and the cases meet both, on success and on a short file.
+
+namespace {
+
+// OMP_NUM_THREADS for the runs started while it lives; the previous setting comes back after.
+class ThreadCount {
+ public:
+  explicit ThreadCount(int n) {
+    if (const char* v = std::getenv("OMP_NUM_THREADS")) saved_ = v;
+    setenv("OMP_NUM_THREADS", std::to_string(n).c_str(), 1);
+  }
+  ~ThreadCount() {
+    if (saved_) {
+      setenv("OMP_NUM_THREADS", saved_->c_str(), 1);
+    } else {
+      unsetenv("OMP_NUM_THREADS");
+    }
+  }
+  ThreadCount(const ThreadCount&) = delete;
+  ThreadCount& operator=(const ThreadCount&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+float from_bits(uint32_t b) {
+  float f = 0.0f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+
+// NaNs of four bit patterns: quiet, negative, with a payload, and signalling (every arithmetic
+// step quiets it, keeping the payload).
+const uint32_t kNans[] = {0x7fc00000u, 0xffc00000u, 0x7fc0beefu, 0x7fa00001u};
+
+// acc + term, where both being NaN keeps the term's NaN: each running sum takes the NaN of its
+// latest NaN term (the rule of the program's instructions, the term as first operand).
+float add(float acc, float term) { return std::isnan(term) ? term : acc + term; }
+
+// The statistics one value at a time, as reference() has them, with the NaN rule of add() for
+// every running sum, so that pixels holding NaNs of several patterns have one right answer.
+Floats expected(const Floats& file, int npixel, int y0, int y1, int nb, bool sd, bool gm) {
+  const int stride = sd ? 2 : 1;
+  const auto at = [&](int y, int b, int p) {
+    return file[(static_cast<size_t>(y) * nb + b) * npixel + p];
+  };
+  Floats out(static_cast<size_t>(nb * stride + (gm ? 1 : 0)) * npixel, 0.0f);
+  const double nyear = static_cast<double>(y1 - y0 + 1);
+  for (int b = 0; b < nb; ++b) {
+    for (int p = 0; p < npixel; ++p) {
+      float sum = 0.0f;
+      for (int y = y0; y <= y1; ++y) sum = add(sum, raster::signed_halfoffset(at(y, b, p)));
+      const float mean = raster::signed_halfoffset(static_cast<double>(sum) / nyear);
+      out[static_cast<size_t>(b * stride) * npixel + p] = mean;
+      if (!sd) continue;
+      float sq = 0.0f;
+      for (int y = y0; y <= y1; ++y) {
+        const float d = at(y, b, p) - mean;
+        sq = add(sq, raster::float_halfoffset(d * d));
+      }
+      out[static_cast<size_t>(2 * b + 1) * npixel + p] =
+          raster::signed_halfoffset(std::sqrt(static_cast<double>(sq) / nyear));
+    }
+  }
+  if (gm) {
+    for (int p = 0; p < npixel; ++p) {
+      float a = 0.0f;
+      for (int b = 0; b < nb; ++b) {
+        const float q = out[static_cast<size_t>(b * stride) * npixel + p] / static_cast<float>(nb);
+        a = add(a, raster::signed_halfoffset(static_cast<double>(q)));
+      }
+      out[static_cast<size_t>(nb * stride) * npixel + p] = a;
+    }
+  }
+  return out;
+}
+
+// sample() with NaNs of every pattern and -0 spread over all pixels, bands and years, so that
+// every thread and every tile meets them. The first, a middle and the last pixels of each band
+// hold a different NaN in every year (the later one must win), pixel 2 is -0 throughout.
+Floats sample_with_specials(int npixel, int nb, int nyears) {
+  Floats v = sample(npixel * nb * nyears, npixel);
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (i % 1009 == 17) v[i] = from_bits(kNans[(i / 1009) % 4]);
+    if (i % 997 == 3) v[i] = -0.0f;
+  }
+  for (int y = 0; y < nyears; ++y) {
+    for (int b = 0; b < nb; ++b) {
+      float* band = v.data() + (static_cast<size_t>(y) * nb + b) * npixel;
+      for (const int p : {0, npixel / 2, npixel - 1}) band[p] = from_bits(kNans[(y + b + p) % 4]);
+      band[2] = -0.0f;
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST_F(Mean, EveryThreadCountGivesTheSameBytes) {
+  const std::string kRead = "Error reading from file\n";
+  const struct {
+    const char* name;
+    int npixel, nb, nyears;  // the file: nyears whole years, then `cut` values fewer
+    int cut;
+    int y0, y1;
+    bool device;  // read /dev/zero instead (a device, read by position like a file)
+    std::string err;
+  } cases[] = {
+      {"two bands, seven of nine years", 20011, 2, 9, 0, 1, 7, false, ""},
+      {"one band, several tiles per thread", 100003, 1, 6, 0, 0, 5, false, ""},
+      {"twelve bands, one year", 8209, 12, 3, 0, 2, 2, false, ""},
+      {"the years asked for end before a short last year", 20011, 2, 4, 7, 0, 2, false, ""},
+      {"a device that reads as zeros", 9001, 2, 0, 0, 3, 5, true, ""},
+      {"last year short by one value", 20011, 2, 4, 1, 0, 3, false, kRead},
+      {"last band of the last year half missing", 20011, 2, 4, 10005, 1, 3, false, kRead},
+      {"a year past the end", 20011, 2, 4, 0, 3, 4, false, kRead},
+  };
+  const std::vector<std::vector<std::string>> flag_sets = {{}, {"-sd"}, {"-gm"}, {"-gm", "-sd"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Floats file;
+    if (c.device) {
+      file.assign(static_cast<size_t>(c.npixel) * c.nb * (c.y1 + 1), 0.0f);
+    } else {
+      file = sample_with_specials(c.npixel, c.nb, c.nyears);
+      Floats written(file.begin(), file.end() - c.cut);
+      e2e::write_floats(in, written);
+    }
+    for (const auto& flags : flag_sets) {
+      const bool sd = std::find(flags.begin(), flags.end(), "-sd") != flags.end();
+      const bool gm = std::find(flags.begin(), flags.end(), "-gm") != flags.end();
+      SCOPED_TRACE("sd " + std::to_string(sd) + " gm " + std::to_string(gm));
+      std::vector<std::string> args = {c.device ? "/dev/zero" : in, out,
+                                       std::to_string(c.npixel),    std::to_string(c.y0),
+                                       std::to_string(c.y1),        std::to_string(c.nb)};
+      args.insert(args.end(), flags.begin(), flags.end());
+      std::optional<std::pair<e2e::Result, std::string>> first;
+      for (const int threads : {1, 2, 3}) {
+        SCOPED_TRACE("OMP_NUM_THREADS=" + std::to_string(threads));
+        e2e::write_bytes(out, "old contents");
+        e2e::Result r;
+        {
+          ThreadCount tc(threads);
+          r = run(args);
+        }
+        const std::string bytes = e2e::read_bytes(out);
+        EXPECT_EQ(r.out, std::to_string(c.y0) + " " + std::to_string(c.y1) + " " +
+                             std::to_string(c.y1 - c.y0 + 1) + "\n");
+        EXPECT_EQ(r.err, c.err);
+        if (c.err.empty()) {
+          EXPECT_EQ(r.status, 0);
+          ASSERT_EQ(bytes.size(), 4u * c.npixel * (c.nb * (sd ? 2 : 1) + (gm ? 1 : 0)));
+          Floats got(bytes.size() / 4);
+          std::memcpy(got.data(), bytes.data(), bytes.size());
+          const Floats want = expected(file, c.npixel, c.y0, c.y1, c.nb, sd, gm);
+          size_t wrong = 0;
+          for (size_t i = 0; i < want.size(); ++i) {
+            if (bits(got[i]) != bits(want[i]) && wrong++ < 3) {
+              ADD_FAILURE() << "value " << i << " (band " << i / c.npixel << ", pixel "
+                            << i % c.npixel << "): got " << std::hex << bits(got[i]) << ", want "
+                            << bits(want[i]);
+            }
+          }
+          EXPECT_EQ(wrong, 0u);
+        } else {
+          EXPECT_EQ(r.status, 255);
+          EXPECT_EQ(bytes, "");
+        }
+        if (!first) {
+          first.emplace(r, bytes);
+          continue;
+        }
+        EXPECT_EQ(r.status, first->first.status);
+        EXPECT_EQ(r.out, first->first.out);
+        EXPECT_EQ(r.err, first->first.err);
+        EXPECT_TRUE(bytes == first->second) << "output bytes differ from the run on one thread";
+      }
+    }
+  }
+}

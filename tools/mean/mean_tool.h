@@ -23,17 +23,21 @@ Args parse_args(int argc, char** argv);
 /// Runs the whole tool; returns the exit status of a successful run (failures end the process).
 int run(const Args& a);
 
-// Per-value kernels over n consecutive pixels of one band. Each pixel's sums run in the order of
-// the calls, so vectorising across pixels leaves every result unchanged.
+// Kernels over n consecutive pixels of one band (kernels.cpp). Each pixel's sums run in the
+// order of the calls, and within a call in the order of the rows of v, so vectorising across
+// pixels and splitting the pixels among threads leave every result unchanged.
 
-/// sum[p] += signed half-offset of v[p], the addition in single precision.
-void add_values(float* sum, const float* v, int64_t n);
+/// For each row j in [0, nv) in turn: sum[p] += signed half-offset of v[j * vstride + p], the
+/// addition in single precision.
+void add_values(float* sum, const float* v, int64_t vstride, int64_t nv, int64_t n);
 /// sum[p] = signed half-offset of (sum[p] / nyear), the division in double precision.
 void finish_means(float* sum, int64_t n, int64_t nyear);
 /// annual[p] += signed half-offset of (mean[p] / nbandsyear), the division in single precision.
 void add_annual(float* annual, const float* mean, int64_t n, float nbandsyear);
-/// sq[p] += float half-offset of (v[p] - mean[p])^2, all in single precision.
-void add_squared_deviations(float* sq, const float* v, const float* mean, int64_t n);
+/// For each row j in [0, nv) in turn: sq[p] += float half-offset of (v[j * vstride + p] -
+/// mean[p])^2, all in single precision.
+void add_squared_deviations(float* sq, const float* v, int64_t vstride, int64_t nv,
+                            const float* mean, int64_t n);
 /// sq[p] = signed half-offset of sqrt(sq[p] / nyear), in double precision.
 void finish_sds(float* sq, int64_t n, int64_t nyear);
 
