@@ -2,6 +2,8 @@
 
 #include <mpfr.h>
 
+#include "rasterfile.h"
+
 namespace raster {
 
 namespace {
@@ -32,5 +34,15 @@ class Mpfr53 {
 
 double cos_rounded(double x) { return Mpfr53(x).apply(mpfr_cos); }
 double sin_rounded(double x) { return Mpfr53(x).apply(mpfr_sin); }
+
+// Declared with the file routines; kept here, with the correctly rounded sines it uses, so
+// that the tools that only read and write files do not load MPFR.
+double pixelarea(double lon_e, double lon_w, double lat_n, double lat_s) {
+  constexpr double pi = 3.141592653589793;
+  const double a = (lon_e * pi) / 180 + (lon_w * pi) / (-180);
+  const double b = a * 4.05897684201e13;
+  const double s = sin_rounded((lat_n * pi) / 180) + sin_rounded((lat_s * pi) / (-180));
+  return s * b;
+}
 
 }  // namespace raster

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "exactmath.h"
 #include "failu.h"
 
 namespace raster {
@@ -160,12 +159,5 @@ uint64_t getfilesize(FILE* file) {
   return static_cast<uint64_t>(size);
 }
 
-double pixelarea(double lon_e, double lon_w, double lat_n, double lat_s) {
-  constexpr double pi = 3.141592653589793;
-  const double a = (lon_e * pi) / 180 + (lon_w * pi) / (-180);
-  const double b = a * 4.05897684201e13;
-  const double s = sin_rounded((lat_n * pi) / 180) + sin_rounded((lat_s * pi) / (-180));
-  return s * b;
-}
 
 }  // namespace raster
