@@ -159,5 +159,4 @@ uint64_t getfilesize(FILE* file) {
   return static_cast<uint64_t>(size);
 }
 
-
 }  // namespace raster
