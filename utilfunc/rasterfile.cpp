@@ -58,6 +58,24 @@ int64_t InFile::read_floats(float* dst, int64_t n) {
   return static_cast<int64_t>(std::fread(dst, 4, static_cast<std::size_t>(n), f_));
 }
 
+PreadEnd pread_full(int fd, void* dst, int64_t bytes, int64_t offset, int64_t* got) {
+  char* to = static_cast<char*>(dst);
+  int64_t done = 0;
+  PreadEnd end = PreadEnd::whole;
+  while (done < bytes) {
+    const ssize_t r = pread(fd, to + done, static_cast<std::size_t>(bytes - done),
+                            static_cast<off_t>(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      end = r < 0 ? PreadEnd::error : PreadEnd::at_end;
+      break;
+    }
+    done += r;
+  }
+  *got = done;
+  return end;
+}
+
 int InFile::error() const { return std::ferror(f_); }
 
 OutFile OutFile::try_open(const char* path) {

@@ -104,6 +104,14 @@ class OutFile {
   std::string path_;
 };
 
+/// How a positional read ended.
+enum class PreadEnd { whole, at_end, error };
+
+/// Reads `bytes` bytes at byte `offset` of descriptor `fd` (pread, retried until all arrived,
+/// the file ended or a read failed), safe from several threads at once; the bytes that arrived
+/// go to *got.
+PreadEnd pread_full(int fd, void* dst, int64_t bytes, int64_t offset, int64_t* got);
+
 /// Ends the run (status 255, message through failu) if any output path names the same regular
 /// file (device and inode) as any input path. Call before the first output is opened: opening
 /// it would truncate the input before it is read.

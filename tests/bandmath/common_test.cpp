@@ -386,9 +386,8 @@ TEST(Threads, EveryThreadCountGivesTheSameRun) {
         const std::string& w = words[i];
         args.push_back(w == "A" || w == "B" || w == "S" || w == "O" ? d.file(w) : w);
       }
-      setenv("OMP_NUM_THREADS", threads, 1);
+      const e2e::ScopedEnv env("OMP_NUM_THREADS", threads);
       const auto r = run(words[0], args);
-      unsetenv("OMP_NUM_THREADS");
       const std::string all = std::to_string(r.status) + "\n" + r.out + r.err +
                               (e2e::exists(d.file("O")) ? e2e::read_bytes(d.file("O")) : "-");
       if (first.empty()) {
@@ -415,10 +414,10 @@ TEST(Processor, LogisticDoesNotDependOnTheMathVariants) {
   e2e::write_floats(d.file("in"), v);
   std::string outputs[2];
   for (int variant = 0; variant < 2; ++variant) {
-    if (variant == 1)
-      setenv("GLIBC_TUNABLES", "glibc.cpu.hwcaps=-AVX2,-FMA,-AVX2_Usable,-FMA_Usable", 1);
+    const e2e::ScopedEnv env("GLIBC_TUNABLES",
+                             variant == 1 ? "glibc.cpu.hwcaps=-AVX2,-FMA,-AVX2_Usable,-FMA_Usable"
+                                          : std::getenv("GLIBC_TUNABLES"));
     const auto r = run("logistic", {d.file("in"), d.file("out"), "1000", "3", "2", "0", "1"});
-    unsetenv("GLIBC_TUNABLES");
     ASSERT_EQ(r.status, 0) << r.err;
     outputs[variant] = e2e::read_bytes(d.file("out"));
   }

@@ -96,15 +96,6 @@ void expect_model(Case& c, const std::string& what) {
   }
 }
 
-// OMP_NUM_THREADS for the runs started while it lives.
-class ThreadCount {
- public:
-  explicit ThreadCount(int n) { setenv("OMP_NUM_THREADS", std::to_string(n).c_str(), 1); }
-  ~ThreadCount() { unsetenv("OMP_NUM_THREADS"); }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-};
-
 }  // namespace
 
 TEST(LiteralAlgorithm, RandomRunsGiveTheSameBytesAndLines) {
@@ -126,7 +117,7 @@ TEST(Threads, EveryThreadCountGivesTheModelsBytesAndLines) {
       Case c;
       Draw same = d;  // the same case for every thread count
       draw_case(same, c, 17, 70);
-      const ThreadCount tc(threads);
+      const e2e::ScopedEnv tc("OMP_NUM_THREADS", threads);
       expect_model(c, "run " + std::to_string(iter) + ", " + std::to_string(threads) + " threads");
       if (threads == 3) d = same;
     }
@@ -152,7 +143,7 @@ TEST(Threads, UnreadableReferenceGivesTheSameRunForEveryThreadCount) {
     Param bad;
     bad.ref_path = bad.fut_path = folder;
     c.params = {good, bad, good};
-    const ThreadCount tc(threads);
+    const e2e::ScopedEnv tc("OMP_NUM_THREADS", threads);
     const auto r = c.run();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,

@@ -33,9 +33,8 @@ std::vector<int16_t> grid_records(const std::string& data_file, int nlat) {
 }
 
 std::string run_bytes(Case& c, bool no_fma) {
-  if (no_fma) setenv("GLIBC_TUNABLES", kNoFma, 1);
+  const e2e::ScopedEnv env("GLIBC_TUNABLES", no_fma ? kNoFma : std::getenv("GLIBC_TUNABLES"));
   const auto r = c.run();
-  unsetenv("GLIBC_TUNABLES");
   EXPECT_EQ(r.status, 0) << r.err;
   std::string all = r.out + r.err;
   for (int n = 1; n <= 8; ++n) all += e2e::read_bytes(c.out(n));

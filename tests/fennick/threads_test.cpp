@@ -144,27 +144,6 @@ struct Case {
   int status;
 };
 
-// OMP_NUM_THREADS for the runs started while it lives; the previous setting comes back after.
-class ThreadCount {
- public:
-  explicit ThreadCount(int n) {
-    if (const char* v = std::getenv("OMP_NUM_THREADS")) saved_ = v;
-    setenv("OMP_NUM_THREADS", std::to_string(n).c_str(), 1);
-  }
-  ~ThreadCount() {
-    if (saved_) {
-      setenv("OMP_NUM_THREADS", saved_->c_str(), 1);
-    } else {
-      unsetenv("OMP_NUM_THREADS");
-    }
-  }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
 // A run on 1, 2 and 3 threads: status, standard output, standard error and the output bytes
 // must agree (the output file is removed before each). Returns the run on one thread.
 struct Outcome {
@@ -178,7 +157,7 @@ Outcome run_on_threads(const std::vector<std::string>& args, const std::string& 
     std::remove(out.c_str());
     Outcome run;
     {
-      ThreadCount tc(threads);
+      e2e::ScopedEnv tc("OMP_NUM_THREADS", threads);
       run.result = e2e::run("fennick", args);
     }
     EXPECT_TRUE(e2e::exists(out));

@@ -336,27 +336,6 @@ TEST_F(Mean, FailedWriteIsReported) {
 
 namespace {
 
-// OMP_NUM_THREADS for the runs started while it lives; the previous setting comes back after.
-class ThreadCount {
- public:
-  explicit ThreadCount(int n) {
-    if (const char* v = std::getenv("OMP_NUM_THREADS")) saved_ = v;
-    setenv("OMP_NUM_THREADS", std::to_string(n).c_str(), 1);
-  }
-  ~ThreadCount() {
-    if (saved_) {
-      setenv("OMP_NUM_THREADS", saved_->c_str(), 1);
-    } else {
-      unsetenv("OMP_NUM_THREADS");
-    }
-  }
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
 float from_bits(uint32_t b) {
   float f = 0.0f;
   std::memcpy(&f, &b, 4);
@@ -474,7 +453,7 @@ TEST_F(Mean, EveryThreadCountGivesTheSameBytes) {
         e2e::write_bytes(out, "old contents");
         e2e::Result r;
         {
-          ThreadCount tc(threads);
+          e2e::ScopedEnv tc("OMP_NUM_THREADS", threads);
           r = run(args);
         }
         const std::string bytes = e2e::read_bytes(out);

@@ -152,4 +152,24 @@ std::vector<uint32_t> bits(const std::vector<float>& v) {
   return b;
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
+    had_ = true;
+    saved_ = old;
+  }
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_) {
+    setenv(name_.c_str(), saved_.c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
 }  // namespace e2e

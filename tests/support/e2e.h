@@ -48,6 +48,22 @@ std::string read_bytes(const std::string& path);
 bool exists(const std::string& path);
 int64_t file_size(const std::string& path);
 
+/// Sets an environment variable (a null value clears it) for the runs started while it lives,
+/// such as OMP_NUM_THREADS; the previous setting comes back after.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ScopedEnv(const char* name, int value) : ScopedEnv(name, std::to_string(value).c_str()) {}
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string saved_;
+};
+
 /// Bit pattern of a float, to compare values exactly (NaN and -0 included).
 uint32_t bits(float v);
 /// Bit patterns of a vector of floats.

@@ -10,22 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "e2e.h"
 
-// Sets or clears OMP_NUM_THREADS while it lives.
-class OmpThreads {
- public:
-  explicit OmpThreads(const char* v) {
-    if (v != nullptr) {
-      setenv("OMP_NUM_THREADS", v, 1);
-    } else {
-      unsetenv("OMP_NUM_THREADS");
-    }
-  }
-  ~OmpThreads() { unsetenv("OMP_NUM_THREADS"); }
-  OmpThreads(const OmpThreads&) = delete;
-  OmpThreads& operator=(const OmpThreads&) = delete;
-};
+namespace {
 
 int affinity_cpus() {
   cpu_set_t set;
@@ -44,7 +31,7 @@ TEST(ThreadCount, FromTheEnvironmentOrTheAffinityMask) {
   } rows[] = {{"3", 3},       {"1", 1},   {"4,2", 4},      {"0", cpus},    {"-2", cpus},
               {"many", cpus}, {"", cpus}, {nullptr, cpus}, {"99999", 1024}};
   for (const auto& row : rows) {
-    const OmpThreads env(row.env);
+    const e2e::ScopedEnv env("OMP_NUM_THREADS", row.env);
     EXPECT_EQ(raster::default_thread_count(), row.want) << (row.env ? row.env : "(unset)");
   }
 }

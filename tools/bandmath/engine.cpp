@@ -150,16 +150,8 @@ int64_t pread_share(const InFile& in, int64_t band, int64_t npixel, float* dst, 
                     int64_t v1) {
   int64_t base = 0;
   if (__builtin_mul_overflow(band, npixel * 4, &base)) return v0;
-  char* to = reinterpret_cast<char*>(dst + v0);
-  const int64_t want = (v1 - v0) * 4;
   int64_t got = 0;
-  while (got < want) {
-    const ssize_t r = pread(fileno(in.get()), to + got, static_cast<std::size_t>(want - got),
-                            static_cast<off_t>(base + v0 * 4 + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    got += r;
-  }
+  raster::pread_full(fileno(in.get()), dst + v0, (v1 - v0) * 4, base + v0 * 4, &got);
   return v0 + got / 4;
 }
 

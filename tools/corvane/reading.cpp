@@ -19,16 +19,9 @@ ReadStatus worse(ReadStatus a, ReadStatus b) { return a > b ? a : b; }
 // Reads `want` bytes at `offset`; returns the bytes that arrived and how the read ended.
 int64_t read_at(int fd, char* dst, int64_t want, int64_t offset, ReadStatus& st) {
   int64_t got = 0;
-  while (got < want) {
-    const ssize_t r = pread(fd, dst + got, static_cast<std::size_t>(want - got),
-                            static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      st = worse(st, r < 0 ? ReadStatus::error : ReadStatus::short_at_end);
-      break;
-    }
-    got += r;
-  }
+  const raster::PreadEnd end = raster::pread_full(fd, dst, want, offset, &got);
+  if (end == raster::PreadEnd::error) st = worse(st, ReadStatus::error);
+  if (end == raster::PreadEnd::at_end) st = worse(st, ReadStatus::short_at_end);
   return got;
 }
 

@@ -8,6 +8,7 @@
 
 #include "composition.h"
 #include "kernels.h"
+#include "rasterfile.h"
 
 namespace fennick {
 
@@ -19,17 +20,8 @@ constexpr int64_t kAlign = 16;
 // Reads n values at byte `offset`; false unless all of them arrived (the end of the file or an
 // error came first).
 bool read_at(int fd, float* dst, int64_t n, int64_t offset) {
-  char* bytes = reinterpret_cast<char*>(dst);
-  const int64_t want = n * 4;
   int64_t got = 0;
-  while (got < want) {
-    const ssize_t r = pread(fd, bytes + got, static_cast<std::size_t>(want - got),
-                            static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    got += r;
-  }
-  return true;
+  return raster::pread_full(fd, dst, n * 4, offset, &got) == raster::PreadEnd::whole;
 }
 
 // Band `band` of year `year` of the period at pixels [p0, p0 + n): in the held period, or read

@@ -121,17 +121,8 @@ bool read_segment(int fd, int64_t y, int64_t nbands, int64_t b, int64_t npixel, 
       __builtin_add_overflow(offset, p, &offset) || __builtin_mul_overflow(offset, 4, &offset)) {
     return false;
   }
-  char* const bytes = reinterpret_cast<char*>(dst);
-  const int64_t want = n * 4;
   int64_t got = 0;
-  while (got < want) {
-    const ssize_t r = pread(fd, bytes + got, static_cast<std::size_t>(want - got),
-                            static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    got += r;
-  }
-  return true;
+  return raster::pread_full(fd, dst, n * 4, offset, &got) == raster::PreadEnd::whole;
 }
 
 /// The size of a regular file open on fd, or -1 for anything else.
