@@ -466,3 +466,14 @@ TEST(Common, ReadingAPipeEqualsReadingAFile) {
     }
   }
 }
+
+// The test runner's guard: a tool that hangs (here on a pipe that nobody writes) is killed when
+// its time is up, and the run says so, instead of stalling the suite.
+TEST(Support, HungToolIsKilledAfterTheTimeout) {
+  e2e::TempDir d;
+  ASSERT_EQ(mkfifo(d.file("fifo").c_str(), 0600), 0);
+  const e2e::ScopedEnv limit("E2E_TIMEOUT_SECONDS", 1);
+  const auto r = run("slivet", {d.file("fifo"), d.file("out"), "4", "2", "0", "0"});
+  EXPECT_EQ(r.status, 128 + 9);
+  EXPECT_EQ(r.err, "e2e: slivet was killed after 1 s\n");
+}

@@ -1,10 +1,13 @@
 #include "e2e.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +65,29 @@ static std::string without_sanitizer_alloc_warnings(const std::string& err) {
   return kept;
 }
 
+// A hung tool must fail its test, not stall the suite: runs get this long (E2E_TIMEOUT_SECONDS
+// to change it).
+int timeout_seconds() {
+  const char* v = std::getenv("E2E_TIMEOUT_SECONDS");
+  const int s = v != nullptr ? std::atoi(v) : 0;
+  return s > 0 ? s : 300;
+}
+
+// Waits until the child ends or the time is up, when it is killed; false if it was killed.
+static bool wait_with_timeout(pid_t pid) {
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return true;  // no pidfd here: the caller waits without a limit
+  pollfd p{fd, POLLIN, 0};
+  int n = 0;
+  do {
+    n = poll(&p, 1, timeout_seconds() * 1000);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n > 0) return true;
+  kill(pid, SIGKILL);
+  return false;
+}
+
 Result run(const std::string& name, const std::vector<std::string>& args, const std::string& argv0,
            const std::string& workdir) {
   TempDir io;
@@ -90,6 +116,7 @@ Result run(const std::string& name, const std::vector<std::string>& args, const 
     execv(exe.c_str(), argv.data());
     _exit(127);
   }
+  const bool finished = wait_with_timeout(pid);
   int st = 0;
   while (waitpid(pid, &st, 0) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
@@ -98,6 +125,8 @@ Result run(const std::string& name, const std::vector<std::string>& args, const 
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   r.out = read_bytes(out_path);
   r.err = without_sanitizer_alloc_warnings(read_bytes(err_path));
+  if (!finished)
+    r.err += "e2e: " + name + " was killed after " + std::to_string(timeout_seconds()) + " s\n";
   return r;
 }
 

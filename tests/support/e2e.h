@@ -33,11 +33,14 @@ class TempDir {
 std::string tool_path(const std::string& name);
 /// Path of a test helper program (tests/<name> of the build tree), to pass to run().
 std::string test_program_path(const std::string& name);
+/// Seconds a run may take: 300, or E2E_TIMEOUT_SECONDS.
+int timeout_seconds();
 /// Path of a file in the repository's data/ folder.
 std::string data_path(const std::string& name);
 
 /// Runs the built tool `name` with `args`; argv[0] is `argv0` (the tool's name if empty).
-/// Standard input is /dev/null. Runs in `workdir` when given.
+/// Standard input is /dev/null. Runs in `workdir` when given. A run that outlives
+/// timeout_seconds() is killed (status 137) and says so on its stderr.
 Result run(const std::string& name, const std::vector<std::string>& args,
            const std::string& argv0 = "", const std::string& workdir = "");
 
