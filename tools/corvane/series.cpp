@@ -5,7 +5,10 @@
 //
 // The threads take contiguous pixel blocks and read their own part of every band (pread on the
 // file's descriptor), so reading and arithmetic both run on every core.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -65,6 +68,22 @@ void report_unforeseen(const std::vector<SeriesParam>& params, const SeriesWork&
   }
 }
 
+// Whether the outputs are regular files, no two of them the same.
+template <std::size_t N>
+bool distinct_regular_files(const Run& run, const Output (&outputs)[N]) {
+  struct stat st[N];
+  for (std::size_t j = 0; j < N; ++j) {
+    if (!run.ofile[outputs[j]].is_regular() ||
+        fstat(fileno(run.ofile[outputs[j]].get()), &st[j]) != 0) {
+      return false;
+    }
+    for (std::size_t i = 0; i < j; ++i) {
+      if (st[i].st_dev == st[j].st_dev && st[i].st_ino == st[j].st_ino) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 SeriesWork::SeriesWork(int64_t npixel, int64_t max_nbands, int nthreads, int npar)
@@ -84,16 +103,31 @@ void write_series(Run& run, const Context& ctx, const std::vector<SeriesParam>& 
   const int64_t npixel = run.npixel;
   const int nmembers = ctx.team.size();
   const double nan = rules::sqrt_of_minus_one();
-  const Output outputs[] = {kAngleSeries, kMagnitudeSeries, kAngleSeriesGlobal,
-                            kMagnitudeSeriesGlobal};
+  constexpr std::size_t kSeries = 4;
+  const Output outputs[kSeries] = {kAngleSeries, kMagnitudeSeries, kAngleSeriesGlobal,
+                                   kMagnitudeSeriesGlobal};
+  // Four different regular files take each thread's pixels of every band by position, each
+  // thread starting with another file so that their writes do not queue on one; anything else
+  // (a device, one file named twice) is written through its stream, a band at a time.
+  const bool direct = distinct_regular_files(run, outputs);
+  std::vector<std::array<int, kSeries>> werr(static_cast<std::size_t>(nmembers));
   for (int64_t y = 0; y < run.nyear_ref; ++y) {
     ctx.team.run([&](int k) {
       const int64_t p0 = raster::block_begin(npixel, nmembers, k, kAlign);
       const int64_t p1 = raster::block_begin(npixel, nmembers, k + 1, kAlign);
       year_block(run, params, wk, k, y, p0, p1, nan);
+      if (!direct) return;
+      for (std::size_t i = 0; i < kSeries; ++i) {
+        const std::size_t j = (i + static_cast<std::size_t>(k)) % kSeries;
+        werr[static_cast<std::size_t>(k)][j] = run.ofile[outputs[j]].write_at(
+            wk.band[j].data() + p0, (p1 - p0) * 4, (y * npixel + p0) * 4);
+      }
     });
-    for (std::size_t j = 0; j < std::size(outputs); ++j) {
-      run.ofile[outputs[j]].write_floats(wk.band[j].data(), npixel);
+    for (std::size_t j = 0; j < kSeries; ++j) {
+      if (!direct) run.ofile[outputs[j]].write_floats(wk.band[j].data(), npixel);
+      for (const auto& e : werr) {
+        if (e[j] != 0) run.ofile[outputs[j]].fail_write(e[j]);
+      }
     }
     report_unforeseen(params, wk, nmembers, y);
   }
