@@ -19,6 +19,17 @@ constexpr int64_t year_band_offset(int64_t year, int64_t nbands, int64_t band, i
   return (year * nbands + band) * npixel * 4;
 }
 
+/// Byte offset of value `pixel` of band `band` of year `year` (`nbands` bands a year, `npixel`
+/// values a band) into *offset; false when it does not fit in 64 bits, which puts it past the end
+/// of any file.
+inline bool value_offset(int64_t year, int64_t nbands, int64_t band, int64_t npixel, int64_t pixel,
+                         int64_t* offset) {
+  int64_t v = 0;
+  return !__builtin_mul_overflow(year, nbands, &v) && !__builtin_add_overflow(v, band, &v) &&
+         !__builtin_mul_overflow(v, npixel, &v) && !__builtin_add_overflow(v, pixel, &v) &&
+         !__builtin_mul_overflow(v, 4, offset);
+}
+
 /// Whole bands in `size` bytes: size / npixel / 4, each division truncating, held as int
 /// (trailing bytes that make no whole band are ignored). npixel must be positive.
 inline int band_count(int64_t size, int64_t npixel) { return static_cast<int>(size / npixel / 4); }

@@ -108,7 +108,7 @@ void check_range(const Tool& t, int64_t nbands, const Range& r1, const Range& r2
 // the stream itself (a pipe) leaves reading where it is.
 bool seek_band(InFile& in, int64_t band, int64_t npixel) {
   int64_t offset = 0;
-  if (__builtin_mul_overflow(band, npixel * 4, &offset)) return false;
+  if (!raster::value_offset(0, 0, band, npixel, 0, &offset)) return false;
   in.seek(offset);
   return true;
 }
@@ -148,10 +148,10 @@ void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, cons
 // values. A band whose offset does not fit in 64 bits lies past the end of any file.
 int64_t pread_share(const InFile& in, int64_t band, int64_t npixel, float* dst, int64_t v0,
                     int64_t v1) {
-  int64_t base = 0;
-  if (__builtin_mul_overflow(band, npixel * 4, &base)) return v0;
+  int64_t offset = 0;
+  if (!raster::value_offset(0, 0, band, npixel, v0, &offset)) return v0;
   int64_t got = 0;
-  raster::pread_full(fileno(in.get()), dst + v0, (v1 - v0) * 4, base + v0 * 4, &got);
+  raster::pread_full(fileno(in.get()), dst + v0, (v1 - v0) * 4, offset, &got);
   return v0 + got / 4;
 }
 

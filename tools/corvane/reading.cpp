@@ -37,13 +37,9 @@ ReadStatus read_year_part(int fd, int64_t year, int64_t nbands, int64_t npixel, 
   const int64_t n = p1 - p0;
   for (int64_t b = 0; b < nbands; ++b) {
     float* values = dst + b * npixel + p0;
-    int64_t band = 0;
     int64_t offset = 0;
     int64_t got = 0;
-    // An offset beyond 64 bits lies past the end of every file.
-    if (__builtin_mul_overflow(year, nbands, &band) || __builtin_add_overflow(band, b, &band) ||
-        __builtin_mul_overflow(band, npixel, &offset) ||
-        __builtin_add_overflow(offset, p0, &offset) || __builtin_mul_overflow(offset, 4, &offset)) {
+    if (!raster::value_offset(year, nbands, b, npixel, p0, &offset)) {
       st = worse(st, ReadStatus::short_at_end);
     } else if (st == ReadStatus::whole) {
       got = read_at(fd, reinterpret_cast<char*>(values), n * 4, offset, st) / 4;

@@ -116,11 +116,7 @@ class Workspace {
 bool read_segment(int fd, int64_t y, int64_t nbands, int64_t b, int64_t npixel, int64_t p,
                   int64_t n, float* dst) {
   int64_t offset = 0;
-  if (__builtin_mul_overflow(y, nbands, &offset) || __builtin_add_overflow(offset, b, &offset) ||
-      __builtin_mul_overflow(offset, npixel, &offset) ||
-      __builtin_add_overflow(offset, p, &offset) || __builtin_mul_overflow(offset, 4, &offset)) {
-    return false;
-  }
+  if (!raster::value_offset(y, nbands, b, npixel, p, &offset)) return false;
   int64_t got = 0;
   return raster::pread_full(fd, dst, n * 4, offset, &got) == raster::PreadEnd::whole;
 }
