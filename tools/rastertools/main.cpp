@@ -55,17 +55,17 @@ void print_help(std::FILE* out) {
   std::fprintf(out, "\nTools folder: %s\n", tool_dir().c_str());
 }
 
-bool is_known_tool(std::string_view name) {
+const rastertools::Tool* find_tool(std::string_view name) {
   for (const auto& t : rastertools::kTools) {
-    if (name == t.name) return true;
+    if (name == t.name) return &t;
   }
-  return false;
+  return nullptr;
 }
 
-[[noreturn]] void run_tool(const char* name, int argc, char** argv) {
-  const std::string exe = (tool_dir() / name).string();
+[[noreturn]] void run_tool(const rastertools::Tool& tool, int argc, char** argv) {
+  const std::string exe = (tool_dir() / tool.program).string();
   std::vector<char*> args;
-  args.push_back(const_cast<char*>(name));
+  args.push_back(const_cast<char*>(tool.program));
   for (int i = 2; i < argc; ++i) args.push_back(argv[i]);
   args.push_back(nullptr);
   execv(exe.c_str(), args.data());
@@ -94,10 +94,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rastertools: unknown option '%s' (try 'rastertools --help')\n", argv[1]);
     return kStatusUsage;
   }
-  if (!is_known_tool(first)) {
+  const rastertools::Tool* tool = find_tool(first);
+  if (tool == nullptr) {
     std::fprintf(stderr, "rastertools: unknown tool '%s' (run 'rastertools --help' for the list)\n",
                  argv[1]);
     return kStatusUsage;
   }
-  run_tool(argv[1], argc, argv);
+  run_tool(*tool, argc, argv);
 }
