@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "use: areagrid_bench GRIDFILE NPIXEL NLAT NLON NCALLS NBANDS\n");
     return 2;
   }
-  FILE* grid = std::fopen(argv[1], "rb");
-  if (grid == nullptr) return 2;
+  const raster::InFile gridfile = raster::InFile::try_open(argv[1]);
+  if (!gridfile.is_open()) return 2;
+  FILE* grid = gridfile.get();
   const int64_t npixel = std::atoll(argv[2]);
   const int64_t nlat = std::atoll(argv[3]);
   const int64_t nlon = std::atoll(argv[4]);
@@ -41,7 +42,7 @@ int main(int argc, char** argv) {
                                            &s1[static_cast<std::size_t>(k)], frac.data());
   }
   const auto t1 = clock::now();
-  const raster::AreaWeightedGrid prepared(grid, npixel, nlat, nlon);
+  const raster::AreaWeightedGrid prepared(gridfile, npixel, nlat, nlon);
   for (int64_t k = 0; k < ncalls; ++k) {
     prepared.stats(data.data(), npixel, 1, nbands, &m2[static_cast<std::size_t>(k)],
                    &s2[static_cast<std::size_t>(k)], frac.data());
@@ -56,7 +57,6 @@ int main(int argc, char** argv) {
     prepared.stats(four.data(), npixel, 4, nbands, m3.data(), s3.data(), frac.data());
   }
   const auto t3 = clock::now();
-  std::fclose(grid);
 
   const bool same = std::memcmp(m1.data(), m2.data(), m1.size() * 8) == 0 &&
                     std::memcmp(s1.data(), s2.data(), s1.size() * 8) == 0 &&

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "failu.h"
+#include "report.h"
 
 namespace raster {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "failu.h"
+#include "report.h"
 
 namespace raster {
 
@@ -106,7 +106,7 @@ OutFile::~OutFile() {
 }
 
 void OutFile::fail_write(int err) const {
-  failu_fmt("Error writing output file %s: %s\n", path_.c_str(), std::strerror(err));
+  fail_error("cannot write output file %s: %s", path_.c_str(), std::strerror(err));
 }
 
 bool OutFile::is_regular() const {
@@ -162,8 +162,7 @@ void refuse_output_over_input(std::span<const char* const> inputs,
       struct stat si {};
       if (in == nullptr || stat(in, &si) != 0 || !S_ISREG(si.st_mode)) continue;
       if (si.st_dev == so.st_dev && si.st_ino == so.st_ino) {
-        failu_fmt("Error: output file %s is the input file %s; refusing to overwrite it\n", out,
-                  in);
+        fail_error("output file %s is the input file %s; refusing to overwrite it", out, in);
       }
     }
   }

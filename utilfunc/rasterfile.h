@@ -34,6 +34,12 @@ inline bool value_offset(int64_t year, int64_t nbands, int64_t band, int64_t npi
 /// (trailing bytes that make no whole band are ignored). npixel must be positive.
 inline int band_count(int64_t size, int64_t npixel) { return static_cast<int>(size / npixel / 4); }
 
+/// Bands per year of a file of `nyear` whole years: size / npixel / 4 / nyear, each division
+/// truncating, held as int. npixel and nyear must be positive.
+inline int bands_per_year(int64_t size, int64_t npixel, int64_t nyear) {
+  return static_cast<int>(size / npixel / 4 / nyear);
+}
+
 /// An input stream opened "rb". Closes itself.
 class InFile {
  public:

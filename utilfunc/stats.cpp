@@ -127,9 +127,10 @@ void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t n
   }
 }
 
-AreaWeightedGrid::AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon) {
+AreaWeightedGrid::AreaWeightedGrid(const InFile& gridfile, int64_t npixel, int64_t nlat,
+                                   int64_t nlon) {
   const GridGeometry geo(nlat, nlon);
-  const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));
+  const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile.get(), npixel));
   const int64_t ncell = nlat * nlon;
   for (int64_t i = 0; i < ncell; ++i) n_ += map[i] >= 0 ? 1 : 0;
   pixel_.resize(n_);
@@ -196,7 +197,7 @@ void groups_side_by_side(const float* const* groups, int64_t npixel, int64_t nba
 
 }  // namespace
 
-void AreaWeightedGrid::stats_groups(const float* const* groups, int64_t ngroups, int64_t npixel,
+void AreaWeightedGrid::stats_groups(const float* const* groups, int64_t npixel, int64_t ngroups,
                                     int64_t nbands, double* gmean, double* gstd,
                                     const float* natvegfrac) const {
   using Sweep = void (*)(const float* const*, int64_t, int64_t, const int64_t*, const double*,
@@ -217,7 +218,7 @@ void AreaWeightedGrid::stats(const float* data, int64_t npixel, int64_t ngroups,
   for (int64_t g = 0; g < ngroups; g += kSideBySide) {
     const int64_t k = std::min(kSideBySide, ngroups - g);
     for (int64_t i = 0; i < k; ++i) groups[i] = data + (g + i) * nbands * npixel;
-    stats_groups(groups, k, npixel, nbands, gmean + g, gstd + g, natvegfrac);
+    stats_groups(groups, npixel, k, nbands, gmean + g, gstd + g, natvegfrac);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "buffer.h"
+#include "rasterfile.h"
 
 namespace raster {
 
@@ -54,14 +55,15 @@ class AreaWeightedGrid {
  public:
   static constexpr int64_t kSideBySide = 4;
 
-  AreaWeightedGrid(FILE* gridfile, int64_t npixel, int64_t nlat, int64_t nlon);
+  /// Reads the first npixel records of the grid file from its start.
+  AreaWeightedGrid(const InFile& gridfile, int64_t npixel, int64_t nlat, int64_t nlon);
 
   /// As global_mean_areaweighted_float: ngroups groups of nbands consecutive bands of data.
   void stats(const float* data, int64_t npixel, int64_t ngroups, int64_t nbands, double* gmean,
              double* gstd, const float* natvegfrac) const;
   /// The same for groups that need not be adjacent: group g's bands start at groups[g], one
-  /// band every npixel values.
-  void stats_groups(const float* const* groups, int64_t ngroups, int64_t npixel, int64_t nbands,
+  /// band every npixel values. The counts in the order of stats().
+  void stats_groups(const float* const* groups, int64_t npixel, int64_t ngroups, int64_t nbands,
                     double* gmean, double* gstd, const float* natvegfrac) const;
 
   /// Mapped pixels, in row-major cell order.

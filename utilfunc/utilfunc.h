@@ -1,9 +1,11 @@
-// The shared raster module: formats, half-offset roundings, failure conventions, statistics.
+// The shared raster module: formats, half-offset roundings, failure conventions, arguments,
+// statistics.
 #pragma once
 
+#include "args.h"
 #include "buffer.h"
-#include "failu.h"
 #include "halfoffset.h"
 #include "parallel.h"
 #include "rasterfile.h"
+#include "report.h"
 #include "stats.h"

@@ -162,7 +162,7 @@ TEST(Outputs, FailedWriteIsReported) {
   a.back() = "/dev/full";
   const auto r = e2e::run("corvane", a);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "Error writing output file /dev/full: No space left on device\n\n");
+  EXPECT_EQ(r.err, "Error: cannot write output file /dev/full: No space left on device\n\n");
 }
 
 // Command lines on which no meaningful run exists are refused before any output is created.
@@ -232,7 +232,7 @@ TEST(Memory, SeriesOfAnyLengthNeedOneYear) {
   a[a.size() - 6] = "/dev/full";  // ofile3
   const auto r = e2e::run("corvane", a);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "Error writing output file /dev/full: No space left on device\n\n");
+  EXPECT_EQ(r.err, "Error: cannot write output file /dev/full: No space left on device\n\n");
   EXPECT_EQ(r.out,
             "Number of parameters: 1\nSum of parameter weights: 1.000000\n"
             "global_mean_ref -nan global_std_ref -nan\n");

@@ -96,7 +96,7 @@ TEST(Opening, UnopenableOutputEndsTheRunWhenValuesFallDue) {
   expect_failure(r,
                  "Warning: File open failed on output file\n"
                  "Error: output file " +
-                     out + " could not be opened; no values written\n");
+                     out + " could not be opened; no values written\n\n");
   // Both periods are still read first, with their own failures.
   r = fpc::run(f.f1, f.f2, out, 1, 1, 2, 0, 3);
   expect_failure(r,
@@ -176,11 +176,11 @@ TEST(Guard, CountsBelowOneAndNegativeStartYearOneAreRefusedFirst) {
     std::string err;
   };
   const Case cases[] = {
-      {{"0", "1", "2", "0"}, "Error: nyear_file1 must be at least 1, got 0\n"},
-      {{"1", "-3", "2", "0"}, "Error: nyear_file2 must be at least 1, got -3\n"},
-      {{"1", "1", "0", "0"}, "Error: npixel must be at least 1, got 0\n"},
-      {{"1", "1", "pixels", "0"}, "Error: npixel must be at least 1, got 0\n"},
-      {{"1", "1", "2", "-1"}, "Error: startyear1 must not be negative, got -1\n"},
+      {{"0", "1", "2", "0"}, "Error: nyear_file1 must be at least 1 (got 0)\n\n"},
+      {{"1", "-3", "2", "0"}, "Error: nyear_file2 must be at least 1 (got -3)\n\n"},
+      {{"1", "1", "0", "0"}, "Error: npixel must be at least 1 (got 0)\n\n"},
+      {{"1", "1", "pixels", "0"}, "Error: npixel must be at least 1 (got 0)\n\n"},
+      {{"1", "1", "2", "-1"}, "Error: startyear1 must not be negative (got -1)\n\n"},
   };
   for (const Case& c : cases) {
     // Missing inputs would warn if anything were opened.
@@ -195,7 +195,7 @@ TEST(Guard, CountsBelowOneAndNegativeStartYearOneAreRefusedFirst) {
 TEST(Guard, FailedWritesAreReported) {
   Files f;
   const auto r = fpc::run(f.f1, f.f2, "/dev/full", 1, 1, 2, 0, 0);
-  expect_failure(r, "Error writing output file /dev/full: No space left on device\n\n");
+  expect_failure(r, "Error: cannot write output file /dev/full: No space left on device\n\n");
 }
 
 }  // namespace

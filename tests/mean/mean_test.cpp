@@ -272,11 +272,11 @@ TEST_F(Mean, NonsenseCountsAndYearsAreRefusedBeforeAnyFileIsOpened) {
     std::string err;
   } cases[] = {
       {{"1", "-1", "0", "12"}, "Error: startyear must not be negative (got -1)\n\n"},
-      {{"0", "0", "0", "12"}, "Error: npixel must be positive (got 0)\n\n"},
-      {{"-5", "0", "0", "12"}, "Error: npixel must be positive (got -5)\n\n"},
-      {{"many", "0", "0", "12"}, "Error: npixel must be positive (got 0)\n\n"},
-      {{"4", "0", "0", "0"}, "Error: nbandsyear must be positive (got 0)\n\n"},
-      {{"4", "0", "0", "-12"}, "Error: nbandsyear must be positive (got -12)\n\n"},
+      {{"0", "0", "0", "12"}, "Error: npixel must be at least 1 (got 0)\n\n"},
+      {{"-5", "0", "0", "12"}, "Error: npixel must be at least 1 (got -5)\n\n"},
+      {{"many", "0", "0", "12"}, "Error: npixel must be at least 1 (got 0)\n\n"},
+      {{"4", "0", "0", "0"}, "Error: nbandsyear must be at least 1 (got 0)\n\n"},
+      {{"4", "0", "0", "-12"}, "Error: nbandsyear must be at least 1 (got -12)\n\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {missing, out};
@@ -319,7 +319,7 @@ TEST_F(Mean, FailedWriteIsReported) {
   for (const std::string npixel : {"1", "1000"}) {  // fails at the close, and at the write
     const auto r = run({in, "/dev/full", npixel, "0", "0", "1"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "Error writing output file /dev/full: No space left on device\n\n");
+    EXPECT_EQ(r.err, "Error: cannot write output file /dev/full: No space left on device\n\n");
   }
 }
 

@@ -1,5 +1,7 @@
 // Exercises the module's process-ending paths so tests can check exact streams and status.
-//   probe failu MSG | usage NAME | write PATH NBYTES | guard OUT IN... | alloc N M
+//   probe failu MSG | usage NAME | error MSG | warn MSG | tool-error PROGRAM MSG | args TEXT
+//         | write PATH NBYTES | guard OUT IN... | alloc N M
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,8 +12,21 @@
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
-  if (mode == "failu" && argc == 3) failu(argv[2]);
-  if (mode == "usage" && argc == 3) usage_exit("Use:\n%s a b c\nDoes things\n", argv[2]);
+  if (mode == "failu" && argc == 3) raster::failu(argv[2]);
+  if (mode == "usage" && argc == 3) raster::fail_exact("Use:\n%s a b c\nDoes things\n", argv[2]);
+  if (mode == "error" && argc == 3) raster::fail_error("%s", argv[2]);
+  if (mode == "warn" && argc == 3) {
+    raster::warn("%s", argv[2]);
+    return 0;
+  }
+  if (mode == "tool-error" && argc == 4) {
+    raster::print_tool_error(argv[2], "%s", argv[3]);
+    return raster::status::tool_error;
+  }
+  if (mode == "args" && argc == 3) {
+    std::printf("%d %.17g\n", raster::arg_int(argv[2]), raster::arg_real(argv[2]));
+    return 0;
+  }
   if (mode == "write" && argc == 4) {
     raster::OutFile out = raster::OutFile::open(argv[2]);
     const std::vector<char> bytes(static_cast<std::size_t>(std::atol(argv[3])), 'x');

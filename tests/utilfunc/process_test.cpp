@@ -37,7 +37,7 @@ TEST(CheckedOutput, FullDeviceIsReportedNotIgnored) {
   for (const char* n : {"10", "1000000"}) {  // fails at close, and at a write
     const auto r = probe({"write", "/dev/full", n});
     EXPECT_EQ(r.status, 255) << n;
-    EXPECT_EQ(r.err, "Error writing output file /dev/full: No space left on device\n\n") << n;
+    EXPECT_EQ(r.err, "Error: cannot write output file /dev/full: No space left on device\n\n") << n;
   }
 }
 

@@ -20,14 +20,15 @@ namespace {
 // Writes grid records (lon*100, lat*100) and opens the file for reading.
 struct GridFile {
   e2e::TempDir dir;
+  InFile in;
   FILE* f = nullptr;
   explicit GridFile(const std::vector<int16_t>& rec) {
     std::string bytes(rec.size() * 2, '\0');
     if (!rec.empty()) std::memcpy(bytes.data(), rec.data(), bytes.size());
     e2e::write_bytes(dir.file("grid"), bytes);
-    f = std::fopen(dir.file("grid").c_str(), "rb");
+    in = InFile::open(dir.file("grid").c_str());
+    f = in.get();
   }
-  ~GridFile() { std::fclose(f); }
 };
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
@@ -185,7 +186,7 @@ TEST(GlobalMean, ShortGridFileLeavesUnreadPixelsOffTheMap) {
   double s = 0;
   global_mean_areaweighted_float(grid.f, data.data(), 3, 360, 720, 1, 1, &m, &s, frac.data());
   EXPECT_EQ(m, 3.0);
-  AreaWeightedGrid prepared(grid.f, 3, 360, 720);
+  AreaWeightedGrid prepared(grid.in, 3, 360, 720);
   EXPECT_EQ(prepared.size(), 2);
 }
 
@@ -237,7 +238,7 @@ TEST(AreaWeightedGrid, BitIdenticalToPerCallRoutine) {
           s2(m1.size());
       global_mean_areaweighted_float(grid.f, data.data(), npixel, nlat, 2 * nlat, ngroups, nbands,
                                      m1.data(), s1.data(), frac.data());
-      const AreaWeightedGrid prepared(grid.f, npixel, nlat, 2 * nlat);
+      const AreaWeightedGrid prepared(grid.in, npixel, nlat, 2 * nlat);
       prepared.stats(data.data(), npixel, ngroups, nbands, m2.data(), s2.data(), frac.data());
       // The same groups in reverse memory order, passed by pointer.
       std::vector<const float*> groups;
@@ -249,7 +250,7 @@ TEST(AreaWeightedGrid, BitIdenticalToPerCallRoutine) {
         groups[static_cast<std::size_t>(g)] = reversed.data() + (ngroups - 1 - g) * nbands * npixel;
       }
       std::vector<double> m3(m1.size()), s3(m1.size());
-      prepared.stats_groups(groups.data(), ngroups, npixel, nbands, m3.data(), s3.data(),
+      prepared.stats_groups(groups.data(), npixel, ngroups, nbands, m3.data(), s3.data(),
                             frac.data());
       for (std::size_t g = 0; g < m1.size(); ++g) {
         EXPECT_TRUE(same_bits(m1[g], m2[g])) << nlat << " " << trial << " " << m1[g];
@@ -263,10 +264,10 @@ TEST(AreaWeightedGrid, BitIdenticalToPerCallRoutine) {
 
 TEST(AreaWeightedGrid, RealHalfDegreeLandGridBothVariants) {
   for (const char* name : {"grid_0.5deg_centre.bin", "grid_0.5deg_northedge.bin"}) {
-    FILE* f = std::fopen(e2e::data_path(name).c_str(), "rb");
-    ASSERT_NE(f, nullptr) << name;
+    const InFile grid = InFile::open(e2e::data_path(name).c_str());
+    FILE* f = grid.get();
     const int64_t npixel = 61534;
-    const AreaWeightedGrid prepared(f, npixel, 360, 720);
+    const AreaWeightedGrid prepared(grid, npixel, 360, 720);
     EXPECT_EQ(prepared.size(), npixel) << name;  // no pixel off the map, no shared cell
     std::vector<float> data(static_cast<std::size_t>(npixel * 12));
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<float>(i % 977) * 0.37f;
@@ -276,7 +277,6 @@ TEST(AreaWeightedGrid, RealHalfDegreeLandGridBothVariants) {
     prepared.stats(data.data(), npixel, 1, 12, &m2, &s2, frac.data());
     EXPECT_TRUE(same_bits(m1, m2)) << name;
     EXPECT_TRUE(same_bits(s1, s2)) << name;
-    std::fclose(f);
   }
 }
 

@@ -22,10 +22,6 @@ using raster::OutFile;
 // Reads and writes move about this many bytes per call, and never less than one band.
 constexpr int64_t kChunkBytes = int64_t{1} << 20;
 
-int64_t chunk_bands(int64_t npixel, int64_t nbands) {
-  return std::clamp<int64_t>(kChunkBytes / (npixel * 4), 1, std::max<int64_t>(nbands, 1));
-}
-
 struct Range {
   int start = 0;  // first band, counted from 0
   int end = 0;    // last band, inclusive
@@ -34,28 +30,31 @@ struct Range {
 [[noreturn]] void show_usage(const Tool& t, const char* progname) {
   switch (t.usage_fill) {
     case UsageFill::nan_default:
-      usage_exit(t.usage, progname, static_cast<int>(t.defaults.nan));
+      raster::fail_exact(t.usage, progname, static_cast<int>(t.defaults.nan));
     case UsageFill::logistic_defaults:
-      usage_exit(t.usage, progname, t.defaults.g, t.defaults.m, t.defaults.a1, t.defaults.a2);
+      raster::fail_exact(t.usage, progname, t.defaults.g, t.defaults.m, t.defaults.a1,
+                         t.defaults.a2);
     case UsageFill::name:
       break;
   }
-  usage_exit(t.usage, progname);
+  raster::fail_exact(t.usage, progname);
 }
 
-void read_reals(const Tool& t, int argc, char** argv, Params& p) {
-  for (const RealArg& r : t.reals) {
+Params read_reals(const Tool& t, int argc, char** argv) {
+  Params p = t.defaults;
+  for (const RealArg& r : t.args.reals) {
     if (r.position == 0) break;
-    if (argc > r.position) p.*r.field = std::atof(argv[r.position]);
+    if (argc > r.position) p.*r.field = raster::arg_real(argv[r.position]);
   }
+  return p;
 }
 
 // Replaces the ranges by the band arguments when the argument count calls for them.
-bool read_band_args(const Tool& t, int argc, char** argv, Range& r1, Range& r2) {
-  const bool given = t.band_rule == ArgcRule::exactly ? argc == t.band_argc : argc >= t.band_argc;
+bool read_band_args(const ArgLayout& a, int argc, char** argv, Range& r1, Range& r2) {
+  const bool given = a.band_rule == ArgcRule::exactly ? argc == a.band_argc : argc >= a.band_argc;
   if (!given) return false;
-  r1 = {std::atoi(argv[t.band_pos]), std::atoi(argv[t.band_pos + 1])};
-  if (t.band_args == 4) r2 = {std::atoi(argv[t.band_pos + 2]), std::atoi(argv[t.band_pos + 3])};
+  r1 = {raster::arg_int(argv[a.bands]), raster::arg_int(argv[a.bands + 1])};
+  if (a.nbands == 4) r2 = {raster::arg_int(argv[a.bands + 2]), raster::arg_int(argv[a.bands + 3])};
   return true;
 }
 
@@ -78,10 +77,9 @@ void print_band_line(const Tool& t, const Range& r1, const Range& r2, const Para
 // Positioning before the start of a file would fail and leave reading wherever the stream is.
 void refuse_negative_bands(const Tool& t, const Range& r1, const Range& r2) {
   const int given[4] = {r1.start, r1.end, r2.start, r2.end};
-  for (int i = 0; i < t.band_args; ++i) {
-    if (given[i] < 0) {
-      failu_fmt("Error: band number %d is negative; bands are counted from 0\n", given[i]);
-    }
+  for (int i = 0; i < t.args.nbands; ++i) {
+    if (given[i] < 0)
+      raster::fail_error("band number %d is negative; bands are counted from 0", given[i]);
   }
 }
 
@@ -89,16 +87,16 @@ void check_range(const Tool& t, int64_t nbands, const Range& r1, const Range& r2
   switch (t.range_rule) {
     case RangeRule::equal_lengths:
       if (nbands <= 0 || int64_t{r1.end} - r1.start != int64_t{r2.end} - r2.start) {
-        fail_plain("different number of bands for differencing in file1 and file2! Exit.\n");
+        raster::fail_exact(
+            "different number of bands for differencing in file1 and file2! Exit.\n");
       }
       break;
     case RangeRule::whole_output:
       // The output is streamed, but a range that no output could hold still fails as its
       // allocation would.
-      if (nbands < 0) failu("Error allocating memory\n");
+      if (nbands < 0) raster::failu("Error allocating memory\n");
       break;
     case RangeRule::unchecked:
-    case RangeRule::within_block:
       break;
   }
 }
@@ -111,11 +109,6 @@ bool seek_band(InFile& in, int64_t band, int64_t npixel) {
   if (!raster::value_offset(0, 0, band, npixel, 0, &offset)) return false;
   in.seek(offset);
   return true;
-}
-
-// Reads up to `bands` whole bands; the count of whole bands that arrived.
-int64_t read_whole_bands(InFile& in, bool reachable, float* dst, int64_t bands, int64_t npixel) {
-  return reachable ? in.read_floats(dst, bands * npixel) / npixel : 0;
 }
 
 // Thread shares of a chunk start on whole cache lines of values.
@@ -185,24 +178,21 @@ int64_t pread_whole_bands(raster::ThreadTeam& team, const InFile& in, int64_t ba
     out.close();
   }
   // Each band reads file1 first.
-  fail_plain(got1 <= got2 ? "error reading from file1\n" : "Error reading from file2\n");
+  raster::fail_exact(got1 <= got2 ? "error reading from file1\n" : "Error reading from file2\n");
 }
 
 // Whether `in` holds bands first..first+bands-1 whole, by its size.
 bool holds_bands(const InFile& in, int64_t first, int64_t bands, int64_t npixel) {
   int64_t end = 0;
-  return !__builtin_add_overflow(first, bands, &end) &&
-         !__builtin_mul_overflow(end, npixel * 4, &end) && end <= in.size();
+  return raster::value_offset(0, 0, first + bands, npixel, 0, &end) && end <= in.size();
 }
 
-// Reads up to `want` bands from band `band` through the stream (a pipe, a device): positioned
-// as the tool's rule says, read as they come.
-int64_t stream_bands(const Tool& t, InFile& in, bool first_chunk, int64_t band, float* dst,
-                     int64_t want, int64_t npixel, bool& reachable) {
-  if (t.positioning == Positioning::every_read || first_chunk) {
-    reachable = seek_band(in, band, npixel);
-  }
-  return read_whole_bands(in, reachable, dst, want, npixel);
+// Reads up to `want` bands from band `band` through the stream (a pipe, a device), positioned
+// at the band where the stream can be positioned. After a chunk read whole, a positioned stream
+// already stands at the next one, so positioning every chunk and only the first read alike.
+int64_t stream_bands(InFile& in, int64_t band, float* dst, int64_t want, int64_t npixel) {
+  if (!seek_band(in, band, npixel)) return 0;
+  return in.read_floats(dst, want * npixel) / npixel;
 }
 
 // Regular files in and out: every thread reads its share of a chunk by position, applies the
@@ -282,14 +272,11 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
     return;
   }
   Buffer<float> res(nvalues);
-  bool ok1 = true;
-  bool ok2 = true;
   for (int64_t b = 0; b < nbands; b += per_chunk) {
     const int64_t want = std::min(per_chunk, nbands - b);
-    const int64_t got1 = stream_bands(t, in1, b == 0, start1 + b, buf1.data(), want, npixel, ok1);
+    const int64_t got1 = stream_bands(in1, start1 + b, buf1.data(), want, npixel);
     const int64_t got2 =
-        in2 != nullptr ? stream_bands(t, *in2, b == 0, start2 + b, buf2.data(), want, npixel, ok2)
-                       : want;
+        in2 != nullptr ? stream_bands(*in2, start2 + b, buf2.data(), want, npixel) : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
       apply_kernel(t, p, team, buf1.data(), in2 != nullptr ? buf2.data() : nullptr, res.data(),
@@ -300,134 +287,46 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
   }
 }
 
-void write_nan(OutFile& out, Buffer<float>& buf, int64_t n) {
-  buf.fill(std::numeric_limits<float>::quiet_NaN());
-  for (int64_t done = 0; done < n;) {
-    const int64_t step = std::min(buf.size(), n - done);
-    out.write_floats(buf.data(), step);
-    done += step;
-  }
-}
-
-// The input of copy_blocks, read in segments. On a regular file the segments that are not
-// kept are stepped over instead of read: how many of their values a read would have delivered
-// follows from the file's size.
-class BlockReader {
- public:
-  explicit BlockReader(InFile& in)
-      : in_(in), skips_(in.is_regular()), available_(skips_ ? in.size() / 4 : 0) {}
-  bool steps_over() const { return skips_; }
-  // Reads (or, for a segment not kept, steps over) up to `want` values; how many arrived.
-  int64_t next(float* dst, int64_t want, bool keep) {
-    if (keep || !skips_) {
-      const int64_t got = in_.read_floats(dst, want);
-      pos_ += got;
-      return got;
-    }
-    const int64_t got = std::clamp<int64_t>(available_ - pos_, 0, want);
-    pos_ += got;
-    in_.seek(pos_ * 4);
-    return got;
-  }
-
- private:
-  InFile& in_;
-  bool skips_;
-  int64_t available_;  // whole values in the file
-  int64_t pos_ = 0;    // values delivered so far
-};
-
-// Cuts bands start..end out of every block of `block` bands until the input ends. A block is
-// read in segments (before, inside and after the kept bands), so memory stays at one chunk
-// however large the block; the kept values are written exactly as read.
-void copy_blocks(InFile& in, OutFile& out, int64_t npixel, int64_t block, int64_t start,
-                 int64_t end) {
-  const int64_t per_chunk = chunk_bands(npixel, block);
-  Buffer<float> buf(raster::alloc_count({per_chunk, npixel}));
-  const int64_t keep_from = start * npixel;  // kept values, as positions within a block
-  const int64_t keep_to = (end + 1) * npixel;
-  BlockReader reader(in);
-  for (;;) {
-    bool started = false;
-    for (int64_t band = 0; band < block;) {
-      const bool keep = start <= band && band <= end;
-      const int64_t segment_end = band < start ? start : (keep ? end + 1 : block);
-      // A segment that is stepped over goes in one step; what is read passes through the
-      // buffer a chunk at a time.
-      const bool step = !keep && reader.steps_over();
-      const int64_t bands = step ? segment_end - band : std::min(per_chunk, segment_end - band);
-      const int64_t want = bands * npixel;
-      const int64_t got = reader.next(buf.data(), want, keep);
-      if (got < want) {
-        if (got == 0 && !started) return;  // the input ended with a whole block
-        // A short last block is still written whole, the kept values it lacks as NaN.
-        int64_t pos = band * npixel;
-        if (keep) {
-          out.write_floats(buf.data(), got);
-          pos += got;
-        }
-        write_nan(out, buf, keep_to - std::max(pos, keep_from));
-        std::fprintf(stderr,
-                     "Warning: %s ends inside a block of %lld bands; kept values missing from "
-                     "its last block are written as NaN\n",
-                     in.path().c_str(), static_cast<long long>(block));
-        return;
-      }
-      started = true;
-      if (keep) out.write_floats(buf.data(), want);
-      band += want / npixel;
-    }
-  }
-}
-
 }  // namespace
+
+int64_t chunk_bands(int64_t npixel, int64_t nbands) {
+  return std::clamp<int64_t>(kChunkBytes / (npixel * 4), 1, std::max<int64_t>(nbands, 1));
+}
+
+int read_npixel(const char* text) {
+  const int npixel = raster::arg_int(text);
+  raster::require_at_least_one("npixel", npixel);
+  return npixel;
+}
 
 int run(const Tool& t, int argc, char** argv) {
   const char* progname = argc > 0 && argv[0] != nullptr ? argv[0] : t.name;
   if (argc <= t.usage_max_argc) show_usage(t, progname);
 
-  const char* inputs[2] = {argv[1], t.ninputs == 2 ? argv[2] : nullptr};
-  const char* outputs[1] = {argv[t.ninputs + 1]};
-  const int npixel = std::atoi(argv[t.npixel_pos]);
-  if (npixel <= 0) {
-    failu_fmt("Error: npixel must be a positive number of pixels per band, not \"%s\"\n",
-              argv[t.npixel_pos]);
-  }
-  Params p = t.defaults;
-  if (t.reals_read == Stage::before_open) read_reals(t, argc, argv, p);
-  Range r1;
-  Range r2;
-  bool given = false;
-  if (t.bands_read == Stage::before_open) given = read_band_args(t, argc, argv, r1, r2);
-  const int64_t block = t.block_pos > 0 ? std::atoi(argv[t.block_pos]) : 0;
-  if (t.range_rule == RangeRule::within_block &&
-      (r1.end < r1.start || r1.start < 0 || r1.end > block - 1)) {
-    fail_plain("Please make sure that 0<=startband<=endband<=nbands-1\nExit.\n");
-  }
+  const ArgLayout& a = t.args;
+  const char* inputs[2] = {argv[1], a.ninputs == 2 ? argv[2] : nullptr};
+  const char* outputs[1] = {argv[a.ninputs + 1]};
+  const int npixel = read_npixel(argv[a.npixel]);
+  const Params p = read_reals(t, argc, argv);
 
   InFile in1 = InFile::open(inputs[0]);
   InFile in2;
-  if (t.ninputs == 2) in2 = InFile::open(inputs[1]);
-  raster::refuse_output_over_input(std::span(inputs, static_cast<std::size_t>(t.ninputs)), outputs);
+  if (a.ninputs == 2) in2 = InFile::open(inputs[1]);
+  raster::refuse_output_over_input(std::span(inputs, static_cast<std::size_t>(a.ninputs)), outputs);
   OutFile out = OutFile::open(outputs[0]);
-  if (t.reals_read == Stage::after_open) read_reals(t, argc, argv, p);
 
+  const int nbands1 = raster::band_count(in1.size(), npixel);
+  const int nbands2 = a.ninputs == 2 ? raster::band_count(in2.size(), npixel) : 0;
+  Range r1{0, nbands1 - 1};
+  Range r2{0, nbands2 - 1};
+  const bool given = read_band_args(a, argc, argv, r1, r2);
+  print_band_line(t, r1, r2, p);
+  if (given) refuse_negative_bands(t, r1, r2);
+  const int64_t nbands = int64_t{r1.end} - r1.start + 1;
+  check_range(t, nbands, r1, r2);
   Tally tally;
-  if (t.loop == Loop::blocks) {
-    copy_blocks(in1, out, npixel, block, r1.start, r1.end);
-  } else {
-    const int nbands1 = raster::band_count(in1.size(), npixel);
-    const int nbands2 = t.ninputs == 2 ? raster::band_count(in2.size(), npixel) : 0;
-    r1 = {0, nbands1 - 1};
-    r2 = {0, nbands2 - 1};
-    if (t.bands_read == Stage::after_open) given = read_band_args(t, argc, argv, r1, r2);
-    print_band_line(t, r1, r2, p);
-    if (given) refuse_negative_bands(t, r1, r2);
-    const int64_t nbands = int64_t{r1.end} - r1.start + 1;
-    check_range(t, nbands, r1, r2);
-    transform_range(t, p, npixel, nbands, in1, r1.start, t.ninputs == 2 ? &in2 : nullptr, r2.start,
-                    out, tally);
-  }
+  transform_range(t, p, npixel, nbands, in1, r1.start, a.ninputs == 2 ? &in2 : nullptr, r2.start,
+                  out, tally);
   if (t.closing != nullptr) std::printf(t.closing, static_cast<long long>(tally.corrected));
   out.close();
   return 0;

@@ -1,8 +1,10 @@
-// The band engine behind sum, mult, div, add, scale, limits, logistic and slivet.
+// The band engine behind sum, mult, div, add, scale, limits and logistic, and the pieces of it
+// that slivet shares.
 //
-// Every tool is one row (a Tool) of the table in tools.h: what its command line looks like,
-// when each argument is read, what it reports, how it walks the bands and which pixel kernel
-// it applies. The engine runs any row; a tool's main only names its row.
+// Every range tool is one row (a Tool) of the table in tools.h: where its arguments sit, what
+// it reports, how it judges its band range and which pixel kernel it applies. The engine runs
+// any row; a tool's main only names its row. slivet, which copies the same bands out of every
+// block instead of walking one range, has a main of its own (slivet.cpp).
 #pragma once
 
 #include <cstdint>
@@ -46,7 +48,6 @@ using Kernel = void (*)(const Params&, const Chunk&, Tally&);
 using Reporter = void (*)(const Params&, const Chunk&);
 
 enum class ArgcRule { exactly, at_least };  ///< argc == n, or argc >= n
-enum class Stage { before_open, after_open };
 
 /// What the usage text needs besides the program name.
 enum class UsageFill {
@@ -68,13 +69,6 @@ enum class RangeRule {
   equal_lengths,  ///< both ranges non-empty and of one length, else the band-count message
   whole_output,   ///< a negative length cannot be held as an output: allocation failure
   unchecked,      ///< a range of no or negative length simply processes nothing
-  within_block,   ///< 0 <= start <= end <= block - 1, checked before any file is opened
-};
-
-enum class Positioning {
-  every_read,  ///< each read is positioned at its band's offset
-  once,        ///< the inputs are positioned at the range's start, then read in sequence
-  none,        ///< read from the start of the input as it comes
 };
 
 /// What a read past the end of an input leaves in the output.
@@ -83,50 +77,52 @@ enum class OnShortRead {
   keep_finished,  ///< every band finished before the failing one
 };
 
-enum class Loop {
-  range,   ///< the bands of one range, each read, transformed and written
-  blocks,  ///< the same bands cut out of every block of the input, copied bit for bit
-};
-
 /// An optional or required real, read with atof when argc > position.
 struct RealArg {
   int position;
   double Params::*field;
 };
 
-/// One band arithmetic tool.
+/// Where a tool's arguments sit: the input paths from argv[1], the output path after them, then
+/// npixel, reals and band arguments at their positions.
+struct ArgLayout {
+  int ninputs = 1;  ///< 1 or 2
+  int npixel = 4;   ///< argv position of npixel
+  int bands = 5;    ///< argv position of the first band argument
+  int nbands = 2;   ///< band arguments: 2 (one range) or 4 (a range for each input)
+  ArgcRule band_rule = ArgcRule::exactly;
+  int band_argc = 7;      ///< with band_rule: the argument counts that make the band arguments read
+  RealArg reals[4] = {};  ///< reals by position; position 0 ends the list
+};
+
+/// The layout of the two-file tools: ifile1 ifile2 ofile npixel [startband1 endband1
+/// startband2 endband2], the bands read only at exactly argc == 9.
+inline constexpr ArgLayout kTwoFiles = {.ninputs = 2, .nbands = 4, .band_argc = 9};
+
+/// One band arithmetic tool. The defaults are what most rows share.
 struct Tool {
   const char* name;  ///< shown in the usage text when the program name is missing
   const char* usage;
-  UsageFill usage_fill;
-  int usage_max_argc;  ///< the usage text ends the run when argc <= this
-
-  int ninputs;     ///< 1 or 2; the output path follows the inputs
-  int npixel_pos;  ///< argv position of npixel
-
-  RealArg reals[4];  ///< reals in the order they are read; position 0 ends the list
-  Stage reals_read;
-
-  int block_pos;  ///< argv position of the bands per block (blocks loop only), else 0
-  int band_pos;   ///< argv position of the first band argument
-  int band_args;  ///< 2 (one range) or 4 (a range for each input)
-  ArgcRule band_rule;
-  int band_argc;  ///< with band_rule: when the band arguments are read
-  Stage bands_read;
-
-  BandLine band_line;
-  RangeRule range_rule;
-  Positioning positioning;
-  OnShortRead on_short_read;
-  Loop loop;
-  Kernel kernel;        ///< null for the blocks loop, which copies
-  Reporter report;      ///< null where the kernel's values are final
-  const char* closing;  ///< printf text taking the count of corrected values, or null
-  Params defaults;
+  UsageFill usage_fill = UsageFill::name;
+  int usage_max_argc = 4;  ///< the usage text ends the run when argc <= this
+  ArgLayout args = {};
+  BandLine band_line = BandLine::one_range;
+  RangeRule range_rule = RangeRule::whole_output;
+  OnShortRead on_short_read = OnShortRead::empty_output;
+  Kernel kernel = nullptr;
+  Reporter report = nullptr;      ///< null where the kernel's values are final
+  const char* closing = nullptr;  ///< printf text taking the count of corrected values, or null
+  Params defaults = {};
 };
 
 /// Runs `tool` on the command line; returns the exit status of a complete run (every failure
 /// ends the process where it is found).
 int run(const Tool& tool, int argc, char** argv);
+
+/// npixel from its argument; anything below 1 ends the run before a file is opened.
+int read_npixel(const char* text);
+
+/// Bands per read or write: about a MiB, at least one band, at most `nbands`.
+int64_t chunk_bands(int64_t npixel, int64_t nbands);
 
 }  // namespace bandmath

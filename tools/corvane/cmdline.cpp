@@ -12,7 +12,7 @@ namespace corvane {
 namespace {
 
 [[noreturn]] void usage(const char* progname) {
-  usage_exit(
+  raster::fail_exact(
       "Use:\n%s npar is_range_spec (1: range is specified for each parameter, 0: mean/std for "
       "each parameter are determined internally) is_natveg_spec (1: natveg fraction is specified "
       "as input file, 0: no managed land fraction assumed) [natvegfile(supply only if "
@@ -27,17 +27,8 @@ namespace {
       progname);
 }
 
-// atoi as the C library does it (strtol narrowed to int), without atoi's undefined overflow.
-int arg_int(const char* s) { return static_cast<int>(std::strtol(s, nullptr, 10)); }
-double arg_real(const char* s) { return std::strtod(s, nullptr); }
-
-void require_positive(int v, const char* name) {
-  if (v <= 0) failu_fmt("Error: %s must be at least 1 (got %d)\n", name, v);
-}
-
-void require_not_negative(int v, const char* name) {
-  if (v < 0) failu_fmt("Error: %s must not be negative (got %d)\n", name, v);
-}
+using raster::arg_int;
+using raster::arg_real;
 
 // Where the arguments sit: the fixed ones, then the parameters' groups, npixel, the outputs.
 struct Layout {
@@ -59,9 +50,9 @@ Layout read_layout(char** argv, Run& run) {
   run.is_natveg_spec = arg_int(argv[3]);
   // Without a parameter there is no file to take the band count from, and any other range flag
   // would make the argument count and the parameter layout disagree.
-  require_positive(run.npar, "npar");
+  raster::require_at_least_one("npar", run.npar);
   if (run.is_range_spec != 0 && run.is_range_spec != 1) {
-    failu_fmt("Error: is_range_spec must be 0 or 1 (got %d)\n", run.is_range_spec);
+    raster::fail_error("is_range_spec must be 0 or 1 (got %d)", run.is_range_spec);
   }
   Layout l;
   l.k = run.is_natveg_spec != 0 ? 1 : 0;
@@ -97,26 +88,26 @@ void read_counts(char** argv, Run& run, Layout& l) {
   l.npixel_pos = l.par0 + l.per_param * run.npar;
   run.npixel = arg_int(argv[l.npixel_pos]);
 
-  require_positive(run.nyear_ref, "nyear_ref");
-  require_positive(run.nyear_fut, "nyear_fut");
-  require_positive(run.nyear_avg, "nyear_avg");
-  require_not_negative(run.startyear_ref, "startyear_ref");
-  require_not_negative(run.startyear_fut, "startyear_fut");
+  raster::require_at_least_one("nyear_ref", run.nyear_ref);
+  raster::require_at_least_one("nyear_fut", run.nyear_fut);
+  raster::require_at_least_one("nyear_avg", run.nyear_avg);
+  raster::require_not_negative("startyear_ref", run.startyear_ref);
+  raster::require_not_negative("startyear_fut", run.startyear_fut);
   // The slice average of the yearly global means must stay within the reference years.
   if (static_cast<int64_t>(run.startyear_ref) + run.nyear_avg > run.nyear_ref) {
-    failu_fmt(
-        "Error: the reference slice (startyear_ref %d, nyear_avg %d) reaches past the %d years "
-        "of the reference file\n",
+    raster::fail_error(
+        "the reference slice (startyear_ref %d, nyear_avg %d) reaches past the %d years of the "
+        "reference file",
         run.startyear_ref, run.nyear_avg, run.nyear_ref);
   }
   if (!(run.res > 0.0)) {
-    failu_fmt("Error: res must be a positive number of degrees (got %s)\n", res_text);
+    raster::fail_error("res must be a positive number of degrees (got %s)", res_text);
   }
-  require_positive(run.npixel, "npixel");
+  raster::require_at_least_one("npixel", run.npixel);
   double weight_sum = 0.0;
   for (int i = 0; i < run.npar; ++i) weight_sum += arg_real(argv[l.par0 + l.per_param * i]);
   // Dividing by a zero sum would make every weight infinite or NaN.
-  if (weight_sum == 0.0) failu("Error: the parameter weights sum to 0\n");
+  if (weight_sum == 0.0) raster::fail_error("the parameter weights sum to 0");
 }
 
 // The grid file, then each parameter's reference and future file with its weight (and range);
@@ -171,7 +162,7 @@ void grid_dimensions(Run& run) {
   const double qlat = 180.0 / run.res + 0.0001;
   const double qlon = 360.0 / run.res + 0.0001;
   // A grid beyond int range could never be mapped in memory.
-  if (!(qlon < 2147483648.0)) failu("Error allocating memory\n");
+  if (!(qlon < 2147483648.0)) raster::failu("Error allocating memory\n");
   run.nlat = static_cast<int>(qlat);
   run.nlon = static_cast<int>(qlon);
 }
@@ -188,13 +179,12 @@ void open_run(int argc, char** argv, Run& run) {
   const std::vector<const char*> inputs = open_inputs(argv, run, layout);
   report_and_normalise_weights(run);
   open_outputs(argv, run, layout, inputs);
-  run.nbands_year = reference_bands(run, 0);
   grid_dimensions(run);
 }
 
 int reference_bands(const Run& run, int i) {
   const raster::InFile& ref = run.ifiles_ref[static_cast<std::size_t>(i)];
-  return static_cast<int>(ref.size() / run.npixel / 4 / run.nyear_ref);
+  return raster::bands_per_year(ref.size(), run.npixel, run.nyear_ref);
 }
 
 raster::Buffer<float> load_natvegfrac(Run& run) {
@@ -205,7 +195,7 @@ raster::Buffer<float> load_natvegfrac(Run& run) {
     if (run.natvegfile.read_floats(frac.data(), run.npixel) < run.npixel) {
       std::fprintf(stderr, "Error: cannot read natvegfrac from %s\n",
                    run.natvegfile.path().c_str());
-      std::exit(1);
+      std::exit(raster::status::short_fraction);
     }
   }
   for (int64_t p = 0; p < frac.size(); ++p) {

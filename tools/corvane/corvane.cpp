@@ -30,7 +30,7 @@ int run_corvane(int argc, char** argv) {
   SeriesWork series(run.npixel, max_reference_bands(run), nthreads, run.npar);
   const raster::Buffer<float> natvegfrac = load_natvegfrac(run);
   // The grid file is read once; every yearly statistic then visits only the mapped pixels.
-  const raster::AreaWeightedGrid grid(run.gridfile.get(), run.npixel, run.nlat, run.nlon);
+  const raster::AreaWeightedGrid grid(run.gridfile, run.npixel, run.nlat, run.nlon);
   raster::ThreadTeam team(nthreads);
   const Context ctx{grid, natvegfrac.data(), team};
   add_slices(run, ctx, *sums, params);

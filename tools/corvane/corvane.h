@@ -48,7 +48,6 @@ struct Run {
   int npixel = 0;
   int nlat = 0;
   int nlon = 0;
-  int nbands_year = 0;  ///< bands per year of the first reference file
 
   std::vector<double> weight;  ///< normalised to sum 1 once all are read
   std::vector<double> mean_par;

@@ -85,7 +85,7 @@ void global_stats(const Context& ctx, const float* const* years, int64_t nk, int
     if (k >= parts) return;
     const int64_t a = raster::block_begin(nk, parts, k, 1);
     const int64_t b = raster::block_begin(nk, parts, k + 1, 1);
-    ctx.grid.stats_groups(years + a, b - a, npixel, nb, gmean + a, gstd + a, ctx.natvegfrac);
+    ctx.grid.stats_groups(years + a, npixel, b - a, nb, gmean + a, gstd + a, ctx.natvegfrac);
   });
 }
 
@@ -208,12 +208,11 @@ void add_slice_sums(int64_t p0, int64_t p1, const double* mean_ref, const double
 }
 
 // Bands per year of parameter i's two files; a mismatch ends the run.
-int64_t band_count(Run& run, int i) {
-  const auto idx = static_cast<std::size_t>(i);
+int64_t band_count(const Run& run, int i) {
   const int nb_ref = reference_bands(run, i);
-  const int nb_fut = static_cast<int>(run.ifiles_fut[idx].size() / run.npixel / 4 / run.nyear_fut);
-  if (nb_ref != nb_fut) fail_plain("File1 and File2 have different sizes! Exit.\n");
-  run.nbands_year = nb_ref;
+  const int nb_fut = raster::bands_per_year(run.ifiles_fut[static_cast<std::size_t>(i)].size(),
+                                            run.npixel, run.nyear_fut);
+  if (nb_ref != nb_fut) raster::fail_exact("File1 and File2 have different sizes! Exit.\n");
   return nb_ref;
 }
 

@@ -1,7 +1,5 @@
 #include "fennick.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +20,7 @@ constexpr int64_t kPixelsPerThread = 1024;
 constexpr int64_t kWritePiece = 4096;
 
 [[noreturn]] void usage(const char* progname) {
-  usage_exit(
+  raster::fail_exact(
       "Use: %s fpcfile1 fpcfile2 outfile nyear_file1 nyear_file2 npixel startyear1 startyear2 "
       "[sim(to calculate similarity measure)]\n"
       "Notice: if startyear2 < 0, data is read from input file 1 instead of input file 2 "
@@ -32,7 +30,7 @@ constexpr int64_t kWritePiece = 4096;
 
 /// Byte offset of year `year` (may be negative); false when it does not fit in 64 bits.
 bool year_offset(int64_t npixel, int64_t year, int64_t* offset) {
-  return !__builtin_mul_overflow(int64_t{4} * kSlots * npixel, year, offset);
+  return raster::value_offset(year, kSlots, 0, npixel, 0, offset);
 }
 
 /// One read request for a whole period; true when every value arrived.
@@ -48,30 +46,19 @@ Options parse_args(int argc, char** argv) {
   o.fpcfile1 = argv[1];
   o.fpcfile2 = argv[2];
   o.outfile = argv[3];
-  o.nyear_file1 = std::atoi(argv[4]);
-  o.nyear_file2 = std::atoi(argv[5]);
-  o.npixel = std::atoi(argv[6]);
-  o.startyear1 = std::atoi(argv[7]);
-  o.startyear2 = std::atoi(argv[8]);
+  o.nyear_file1 = raster::arg_int(argv[4]);
+  o.nyear_file2 = raster::arg_int(argv[5]);
+  o.npixel = raster::arg_int(argv[6]);
+  o.startyear1 = raster::arg_int(argv[7]);
+  o.startyear2 = raster::arg_int(argv[8]);
   o.sim = argc - 1 >= 9;  // the ninth argument's text is never looked at
 
   // The band-0 test reads the last year of period 1, and empty periods or bands would divide
   // by zero or write nothing: refuse them before anything is opened.
-  const struct {
-    const char* name;
-    int64_t value;
-  } counts[] = {
-      {"nyear_file1", o.nyear_file1}, {"nyear_file2", o.nyear_file2}, {"npixel", o.npixel}};
-  for (const auto& c : counts) {
-    if (c.value < 1) {
-      fail_plain("Error: %s must be at least 1, got %lld\n", c.name,
-                 static_cast<long long>(c.value));
-    }
-  }
-  if (o.startyear1 < 0) {
-    fail_plain("Error: startyear1 must not be negative, got %lld\n",
-               static_cast<long long>(o.startyear1));
-  }
+  raster::require_at_least_one("nyear_file1", o.nyear_file1);
+  raster::require_at_least_one("nyear_file2", o.nyear_file2);
+  raster::require_at_least_one("npixel", o.npixel);
+  raster::require_not_negative("startyear1", o.startyear1);
   return o;
 }
 
@@ -86,31 +73,25 @@ void read_periods(const Options& opt, raster::InFile& file1, raster::InFile& fil
   bool placed = year_offset(opt.npixel, opt.startyear1, &offset);
   if (placed && file1.is_open()) (void)file1.seek(offset, SEEK_SET);
   if (!placed || !read_period(file1, block1)) {
-    fail_plain("Error reading data from input file 1\n");
+    raster::fail_exact("Error reading data from input file 1\n");
   }
 
   if (opt.startyear2 >= 0) {
     placed = year_offset(opt.npixel, opt.startyear2, &offset);
     if (placed && file2.is_open()) (void)file2.seek(offset, SEEK_SET);
     if (!placed || !read_period(file2, block2)) {
-      fail_plain("Error reading data from input file 2\n");
+      raster::fail_exact("Error reading data from input file 2\n");
     }
     return;
   }
   // -startyear2 years before the end of file 1; file 2 is not used at all. Here the
   // positioning is tested, since a target before the start would silently read year 0.
   if (!year_offset(opt.npixel, opt.startyear2, &offset) || !file1.seek(offset, SEEK_END)) {
-    fail_plain("Error: cannot go to position %lld years before end of input file 1\n",
-               -static_cast<long long>(opt.startyear2));
+    raster::fail_exact("Error: cannot go to position %lld years before end of input file 1\n",
+                       -static_cast<long long>(opt.startyear2));
   }
-  if (!read_period(file1, block2)) fail_plain("Error reading data from end of input file 1\n");
-}
-
-/// True when the file behind the stream is a regular file, which reads by position exactly as
-/// a stream would read it.
-bool regular_file(const raster::InFile& f) {
-  struct stat st {};
-  return fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode);
+  if (!read_period(file1, block2))
+    raster::fail_exact("Error reading data from end of input file 1\n");
 }
 
 /// Where a stream read of the file would start: its position after the seeks above.
@@ -134,13 +115,13 @@ bool place_periods(const Options& opt, raster::InFile& file1, raster::InFile& fi
                    Period& p2) {
   int64_t offset1 = 0;
   int64_t offset2 = 0;
-  if (!file1.is_open() || !regular_file(file1) ||
+  if (!file1.is_open() || !file1.is_regular() ||
       !year_offset(opt.npixel, opt.startyear1, &offset1) ||
       !year_offset(opt.npixel, opt.startyear2, &offset2)) {
     return false;
   }
   const bool from_file2 = opt.startyear2 >= 0;
-  if (from_file2 && (!file2.is_open() || !regular_file(file2))) return false;
+  if (from_file2 && (!file2.is_open() || !file2.is_regular())) return false;
   // The seeks move nothing when they fail; a seek to the end of file 1 that fails is only
   // reported after period 1 has been read, which the stream reads do.
   (void)file1.seek(offset1, SEEK_SET);
@@ -178,7 +159,7 @@ void run(const Options& opt) {
   PeriodBlock block2 = PeriodBlock::reserve(opt.npixel, opt.nyear_file2);
   Work work;
   if (!block1.ok() || !block2.ok() || !work.reserve(opt.npixel, nthreads)) {
-    fail_plain("Error in memory allocation\n");
+    raster::fail_exact("Error in memory allocation\n");
   }
 
   // Opening the output truncates it; an input named again as the output would be lost.
@@ -203,14 +184,15 @@ void run(const Options& opt) {
   }
   const Outcome outcome = compute_values(team, p1, p2, opt.npixel, opt.sim, work);
   // The messages of reads that come up short, period 1 first, as read_periods gives them.
-  if (outcome == Outcome::period1_short) fail_plain("Error reading data from input file 1\n");
+  if (outcome == Outcome::period1_short)
+    raster::fail_exact("Error reading data from input file 1\n");
   if (outcome == Outcome::period2_short) {
-    fail_plain(opt.startyear2 >= 0 ? "Error reading data from input file 2\n"
-                                   : "Error reading data from end of input file 1\n");
+    raster::fail_exact(opt.startyear2 >= 0 ? "Error reading data from input file 2\n"
+                                           : "Error reading data from end of input file 1\n");
   }
   // A run that could write nothing must not end as a success.
   if (!out.is_open()) {
-    fail_plain("Error: output file %s could not be opened; no values written\n", opt.outfile);
+    raster::fail_error("output file %s could not be opened; no values written", opt.outfile);
   }
   const float* values = work.values();
   for (int64_t p0 = 0; p0 < opt.npixel; p0 += kWritePiece) {

@@ -34,7 +34,7 @@ namespace meantool {
 namespace {
 
 [[noreturn]] void usage(const char* progname) {
-  usage_exit(
+  raster::fail_exact(
       "Use:\n%s ifile ofile npixel startyear endyear nbandsyear [-gm][-sd] \n"
       "calculates monthly means/standard deviation(sd), annual mean (gm)\n",
       progname);
@@ -75,7 +75,7 @@ class Workspace {
         __builtin_add_overflow(used, read_offset_, &counter_offset_) ||
         __builtin_add_overflow(counter_offset_, counter_bytes, &used) ||
         used > INT64_MAX - 2 * kHugePage) {
-      failu("Error allocating memory\n");
+      raster::failu("Error allocating memory\n");
     }
     const int64_t whole = round_up(used, kHugePage);
     bytes_ = static_cast<std::size_t>(whole <= limit ? whole : used);
@@ -83,7 +83,7 @@ class Workspace {
     // before and after the aligned range goes back at once.
     const std::size_t span = bytes_ + kHugePage;
     void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) failu("Error allocating memory\n");
+    if (p == MAP_FAILED) raster::failu("Error allocating memory\n");
     const auto first = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t start = (first + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
     if (start > first) munmap(p, start - first);
@@ -210,10 +210,10 @@ Args parse_args(int argc, char** argv) {
   Args a;
   a.ifile = argv[1];
   a.ofile = argv[2];
-  a.npixel = std::atoi(argv[3]);
-  a.startyear = std::atoi(argv[4]);
-  a.endyear = std::atoi(argv[5]);
-  a.nbandsyear = std::atoi(argv[6]);
+  a.npixel = raster::arg_int(argv[3]);
+  a.startyear = raster::arg_int(argv[4]);
+  a.endyear = raster::arg_int(argv[5]);
+  a.nbandsyear = raster::arg_int(argv[6]);
   for (int i = 7; i < argc; ++i) {
     if (std::strcmp(argv[i], "-gm") == 0) {
       a.gm = true;
@@ -229,11 +229,11 @@ int run(const Args& a) {
   const int64_t nyear = int64_t{a.endyear} - a.startyear + 1;
   std::printf("%d %d %" PRId64 "\n", a.startyear, a.endyear, nyear);
   std::fflush(stdout);  // the line comes before any message, also when both streams are merged
-  if (nyear <= 0) fail_plain("endyear < startyear! Exit.\n");
+  if (nyear <= 0) raster::fail_exact("endyear < startyear! Exit.\n");
   // A negative year would be read from before the start of the file.
-  if (a.startyear < 0) failu_fmt("Error: startyear must not be negative (got %d)\n", a.startyear);
-  if (a.npixel <= 0) failu_fmt("Error: npixel must be positive (got %d)\n", a.npixel);
-  if (a.nbandsyear <= 0) failu_fmt("Error: nbandsyear must be positive (got %d)\n", a.nbandsyear);
+  raster::require_not_negative("startyear", a.startyear);
+  raster::require_at_least_one("npixel", a.npixel);
+  raster::require_at_least_one("nbandsyear", a.nbandsyear);
 
   raster::InFile in = raster::InFile::open(a.ifile);
   const char* const inputs[] = {a.ifile};
@@ -296,9 +296,9 @@ int run(const Args& a) {
   // its items. Should a read fail all the same (a device error), the file is emptied before
   // the run fails, so that it ends as a run that writes at the end would leave it.
   int64_t need = 0;
-  const bool early = !__builtin_mul_overflow(int64_t{a.endyear} + 1, nvalues, &need) &&
-                     !__builtin_mul_overflow(need, 4, &need) && regular_size(fd) >= need &&
-                     regular_size(fileno(out.get())) >= 0;
+  const bool early =
+      raster::value_offset(int64_t{a.endyear} + 1, a.nbandsyear, 0, npixel, 0, &need) &&
+      regular_size(fd) >= need && regular_size(fileno(out.get())) >= 0;
   PieceWriter writer(fileno(out.get()), outv);
   int64_t bands_out = 0;
   const auto write_ready = [&] {
@@ -380,13 +380,11 @@ int run(const Args& a) {
   // A year that cannot be reached or is not there in full.
   if (failed.load()) {
     if (writer.written() > 0) out.discard();
-    fail_plain("Error reading from file\n");
+    raster::fail_exact("Error reading from file\n");
   }
   if (early) {
     writer.write_to(nout * 4);
-    if (writer.error() != 0) {
-      failu_fmt("Error writing output file %s: %s\n", a.ofile, std::strerror(writer.error()));
-    }
+    if (writer.error() != 0) out.fail_write(writer.error());
   } else {
     out.write_floats(outv, nout);
   }

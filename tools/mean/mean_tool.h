@@ -5,7 +5,7 @@
 
 namespace meantool {
 
-/// The command line, as read: positional numbers through atoi, flags by exact whole words.
+/// The command line, as read: positional numbers as atoi reads them, flags by exact whole words.
 struct Args {
   const char* ifile = nullptr;
   const char* ofile = nullptr;

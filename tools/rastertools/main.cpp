@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "report.h"
 #include "toollist.h"
 
 #ifndef RASTERTOOLS_VERSION
@@ -25,9 +26,9 @@
 namespace {
 
 // Exit statuses of the front command itself (a tool's own status passes through unchanged).
-constexpr int kStatusUsage = 2;          // unknown tool or option
-constexpr int kStatusNotRunnable = 126;  // the tool exists but cannot be started
-constexpr int kStatusNotFound = 127;     // the tool is missing from the installation
+constexpr int kStatusUsage = raster::status::tool_usage;  // unknown tool or option
+constexpr int kStatusNotRunnable = raster::status::not_runnable;
+constexpr int kStatusNotFound = raster::status::not_found;
 
 namespace fs = std::filesystem;
 
