@@ -11,7 +11,8 @@ int arg_int(const char* text) { return static_cast<int>(std::strtol(text, nullpt
 double arg_real(const char* text) { return std::strtod(text, nullptr); }
 
 void require_at_least_one(const char* name, int64_t value) {
-  if (value < 1) fail_error("%s must be at least 1 (got %lld)", name, static_cast<long long>(value));
+  if (value < 1)
+    fail_error("%s must be at least 1 (got %lld)", name, static_cast<long long>(value));
 }
 
 void require_not_negative(const char* name, int64_t value) {

@@ -11,20 +11,10 @@
 
 namespace raster {
 
-InFile InFile::try_open(const char* path) {
-  InFile in;
-  in.f_ = std::fopen(path, "rb");
-  in.path_ = path;
-  return in;
-}
+StreamFile::StreamFile(const char* path, const char* mode)
+    : f_(std::fopen(path, mode)), path_(path) {}
 
-InFile InFile::open(const char* path) {
-  InFile in = try_open(path);
-  if (!in.is_open()) failu("Error opening file\n");
-  return in;
-}
-
-InFile& InFile::operator=(InFile&& o) noexcept {
+StreamFile& StreamFile::operator=(StreamFile&& o) noexcept {
   if (this != &o) {
     if (f_ != nullptr) std::fclose(f_);
     f_ = o.f_;
@@ -34,28 +24,36 @@ InFile& InFile::operator=(InFile&& o) noexcept {
   return *this;
 }
 
-InFile::~InFile() {
+StreamFile::~StreamFile() {
   if (f_ != nullptr) std::fclose(f_);
+}
+
+bool StreamFile::is_regular() const {
+  struct stat st {};
+  return f_ != nullptr && fstat(fileno(f_), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+InFile InFile::try_open(const char* path) { return InFile(path, "rb"); }
+
+InFile InFile::open(const char* path) {
+  InFile in = try_open(path);
+  if (!in.is_open()) failu("Error opening file\n");
+  return in;
 }
 
 int64_t InFile::size() const {
   struct stat st {};
-  if (fstat(fileno(f_), &st) != 0) return 0;
+  if (fstat(fileno(get()), &st) != 0) return 0;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool InFile::is_regular() const {
-  struct stat st {};
-  return fstat(fileno(f_), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 bool InFile::seek(int64_t offset, int whence) {
-  return fseeko(f_, static_cast<off_t>(offset), whence) == 0;
+  return fseeko(get(), static_cast<off_t>(offset), whence) == 0;
 }
 
 int64_t InFile::read_floats(float* dst, int64_t n) {
-  if (n <= 0 || f_ == nullptr) return 0;
-  return static_cast<int64_t>(std::fread(dst, 4, static_cast<std::size_t>(n), f_));
+  if (n <= 0 || get() == nullptr) return 0;
+  return static_cast<int64_t>(std::fread(dst, 4, static_cast<std::size_t>(n), get()));
 }
 
 PreadEnd pread_full(int fd, void* dst, int64_t bytes, int64_t offset, int64_t* got) {
@@ -76,14 +74,9 @@ PreadEnd pread_full(int fd, void* dst, int64_t bytes, int64_t offset, int64_t* g
   return end;
 }
 
-int InFile::error() const { return std::ferror(f_); }
+int InFile::error() const { return std::ferror(get()); }
 
-OutFile OutFile::try_open(const char* path) {
-  OutFile out;
-  out.f_ = std::fopen(path, "wb");
-  out.path_ = path;
-  return out;
-}
+OutFile OutFile::try_open(const char* path) { return OutFile(path, "wb"); }
 
 OutFile OutFile::open(const char* path) {
   OutFile out = try_open(path);
@@ -91,33 +84,14 @@ OutFile OutFile::open(const char* path) {
   return out;
 }
 
-OutFile& OutFile::operator=(OutFile&& o) noexcept {
-  if (this != &o) {
-    if (f_ != nullptr) std::fclose(f_);
-    f_ = o.f_;
-    path_ = std::move(o.path_);
-    o.f_ = nullptr;
-  }
-  return *this;
-}
-
-OutFile::~OutFile() {
-  if (f_ != nullptr) std::fclose(f_);
-}
-
 void OutFile::fail_write(int err) const {
-  fail_error("cannot write output file %s: %s", path_.c_str(), std::strerror(err));
-}
-
-bool OutFile::is_regular() const {
-  struct stat st {};
-  return f_ != nullptr && fstat(fileno(f_), &st) == 0 && S_ISREG(st.st_mode);
+  fail_error("cannot write output file %s: %s", path().c_str(), std::strerror(err));
 }
 
 int OutFile::write_at(const void* data, int64_t bytes, int64_t offset) {
   const char* p = static_cast<const char*>(data);
   for (int64_t done = 0; done < bytes;) {
-    const ssize_t n = pwrite(fileno(f_), p + done, static_cast<std::size_t>(bytes - done),
+    const ssize_t n = pwrite(fileno(get()), p + done, static_cast<std::size_t>(bytes - done),
                              static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
@@ -130,25 +104,25 @@ int OutFile::write_at(const void* data, int64_t bytes, int64_t offset) {
 void OutFile::write(const void* data, int64_t bytes) {
   if (bytes <= 0) return;
   const auto n = static_cast<std::size_t>(bytes);
-  if (std::fwrite(data, 1, n, f_) != n) fail_write();
+  if (std::fwrite(data, 1, n, get()) != n) fail_write();
 }
 
 void OutFile::cut_to(int64_t bytes) {
-  if (ftruncate(fileno(f_), static_cast<off_t>(bytes)) != 0) fail_write();
+  if (ftruncate(fileno(get()), static_cast<off_t>(bytes)) != 0) fail_write();
 }
 
 void OutFile::discard() {
-  if (f_ == nullptr) return;
+  if (get() == nullptr) return;
   // Whatever sits in the stream buffer goes out first, then the file is cut back to nothing.
-  if (std::fflush(f_) != 0 || ftruncate(fileno(f_), 0) != 0 || fseeko(f_, 0, SEEK_SET) != 0) {
+  if (std::fflush(get()) != 0 || ftruncate(fileno(get()), 0) != 0 ||
+      fseeko(get(), 0, SEEK_SET) != 0) {
     fail_write();
   }
 }
 
 void OutFile::close() {
-  if (f_ == nullptr) return;
-  FILE* f = f_;
-  f_ = nullptr;
+  if (!is_open()) return;
+  FILE* f = release();
   const bool bad = std::ferror(f) != 0;
   if (std::fclose(f) != 0 || bad) fail_write();
 }

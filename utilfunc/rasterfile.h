@@ -40,8 +40,40 @@ inline int bands_per_year(int64_t size, int64_t npixel, int64_t nyear) {
   return static_cast<int>(size / npixel / 4 / nyear);
 }
 
+/// A stream that owns its FILE* and remembers its path; closed (unchecked) when destroyed.
+/// The base of InFile and OutFile, which add what reading and checked writing need.
+class StreamFile {
+ public:
+  StreamFile(const StreamFile&) = delete;
+  StreamFile& operator=(const StreamFile&) = delete;
+
+  bool is_open() const { return f_ != nullptr; }
+  FILE* get() const { return f_; }
+  const std::string& path() const { return path_; }
+  /// Whether it is a regular file (whose size tells what reads will deliver, and which can be
+  /// positioned and written anywhere), rather than a pipe, a device or a folder.
+  bool is_regular() const;
+
+ protected:
+  StreamFile() = default;
+  StreamFile(const char* path, const char* mode);
+  StreamFile(StreamFile&& o) noexcept : f_(o.f_), path_(std::move(o.path_)) { o.f_ = nullptr; }
+  StreamFile& operator=(StreamFile&& o) noexcept;
+  ~StreamFile();
+  /// Gives up the stream without closing it.
+  FILE* release() {
+    FILE* f = f_;
+    f_ = nullptr;
+    return f;
+  }
+
+ private:
+  FILE* f_ = nullptr;
+  std::string path_;
+};
+
 /// An input stream opened "rb". Closes itself.
-class InFile {
+class InFile : public StreamFile {
  public:
   InFile() = default;
   /// Opens `path`; on failure ends the run through failu("Error opening file\n").
@@ -49,21 +81,11 @@ class InFile {
   /// Opens `path`; returns a closed InFile on failure, for tools that go on without it.
   static InFile try_open(const char* path);
 
-  InFile(InFile&& o) noexcept : f_(o.f_), path_(std::move(o.path_)) { o.f_ = nullptr; }
-  InFile& operator=(InFile&& o) noexcept;
-  InFile(const InFile&) = delete;
-  InFile& operator=(const InFile&) = delete;
-  ~InFile();
-
-  bool is_open() const { return f_ != nullptr; }
-  FILE* get() const { return f_; }
-  const std::string& path() const { return path_; }
+  InFile(InFile&&) noexcept = default;
+  InFile& operator=(InFile&&) noexcept = default;
 
   /// File size in bytes from the status of the open descriptor (fstat).
   int64_t size() const;
-  /// Whether it is a regular file (whose size tells what reads will deliver, and which can be
-  /// positioned anywhere), rather than a pipe, a device or a folder.
-  bool is_regular() const;
   /// 64-bit positioning; whence as for fseek. Returns false when the stream refused it.
   bool seek(int64_t offset, int whence = SEEK_SET);
   /// Reads up to n floats into dst; returns how many whole values arrived.
@@ -72,13 +94,12 @@ class InFile {
   int error() const;
 
  private:
-  FILE* f_ = nullptr;
-  std::string path_;
+  using StreamFile::StreamFile;
 };
 
 /// An output stream opened "wb" whose every write and the close are checked: a failure ends
 /// the run with a message naming the file and status 255, never passes silently.
-class OutFile {
+class OutFile : public StreamFile {
  public:
   OutFile() = default;
   /// Creates or truncates `path`; on failure ends the run through failu("Error opening file\n").
@@ -86,21 +107,13 @@ class OutFile {
   /// As open(), but returns a closed OutFile on failure, for tools that go on without it.
   static OutFile try_open(const char* path);
 
-  OutFile(OutFile&& o) noexcept : f_(o.f_), path_(std::move(o.path_)) { o.f_ = nullptr; }
-  OutFile& operator=(OutFile&& o) noexcept;
-  OutFile(const OutFile&) = delete;
-  OutFile& operator=(const OutFile&) = delete;
-  /// Closes without a check; runs only where the run is failing anyway. Normal runs call close().
-  ~OutFile();
-
-  bool is_open() const { return f_ != nullptr; }
-  FILE* get() const { return f_; }
-  const std::string& path() const { return path_; }
+  OutFile(OutFile&&) noexcept = default;
+  OutFile& operator=(OutFile&&) noexcept = default;
+  // Destroyed without close(), it closes without a check; that happens only where the run is
+  // failing anyway. Normal runs call close().
 
   void write(const void* data, int64_t bytes);
   void write_floats(const float* data, int64_t n) { write(data, n * 4); }
-  /// Whether the output is a regular file, which write_at can fill anywhere.
-  bool is_regular() const;
   /// Writes `bytes` at byte `offset` without using the stream (pwrite), safe from several
   /// threads at once; returns 0, or the errno of the failure for fail_write. For an output that
   /// is written through write_at alone.
@@ -116,9 +129,8 @@ class OutFile {
   void close();
 
  private:
+  using StreamFile::StreamFile;
   [[noreturn]] void fail_write() const { fail_write(errno); }
-  FILE* f_ = nullptr;
-  std::string path_;
 };
 
 /// How a positional read ended.
