@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "halfoffset_model.h"
 
 namespace bmt {
 
@@ -25,23 +26,6 @@ using Floats = std::vector<float>;
 
 inline const float kNaN = std::numeric_limits<float>::quiet_NaN();
 inline const float kInf = std::numeric_limits<float>::infinity();
-
-// (v + 0.5f) - 0.5f, both in single precision.
-inline float ref_float_ho(float v) {
-  const float t = v + 0.5f;
-  return t - 0.5f;
-}
-// h by the sign test v < 0; the sum in double, rounded to single; h taken away in single.
-inline float ref_signed_ho(double v) {
-  const double h = v < 0 ? -0.5 : 0.5;
-  const float t = static_cast<float>(v + h);
-  return t - static_cast<float>(h);
-}
-// v + 0.5 in double, rounded to single, then 0.5f taken away in single.
-inline float ref_double_ho(double v) {
-  const float t = static_cast<float>(v + 0.5);
-  return t - 0.5f;
-}
 
 inline float from_bits(uint32_t u) { return std::bit_cast<float>(u); }
 

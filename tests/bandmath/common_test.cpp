@@ -8,7 +8,6 @@
 #include <random>
 
 #include "bandmath_test.h"
-#include "halfoffset.h"
 #include "kernels.h"
 
 namespace {
@@ -50,8 +49,14 @@ const UsageCase kUsage[] = {
      "Use:\n./b/t ifile ofile npixel nbands startband(0...nbands-1) endband(0...nbands-1)\n"},
 };
 
-TEST(Common, UsageTextUpToItsArgumentCount) {
-  for (const UsageCase& u : kUsage) {
+// The cases every tool shares, one test per tool: --gtest_filter='*EveryTool*/div' runs div's.
+class EveryTool : public testing::TestWithParam<UsageCase> {};
+INSTANTIATE_TEST_SUITE_P(BandTools, EveryTool, testing::ValuesIn(kUsage),
+                         [](const testing::TestParamInfo<UsageCase>& i) { return i.param.tool; });
+
+TEST_P(EveryTool, UsageTextUpToItsArgumentCount) {
+  {
+    const UsageCase& u = GetParam();
     e2e::TempDir d;
     for (int argc = 1; argc <= u.max_argc; ++argc) {
       const std::vector<std::string> args(static_cast<size_t>(argc - 1), "f");
@@ -80,13 +85,14 @@ std::vector<std::string> command(const std::string& tool, const std::string& in1
   return {in1, out, npixel, "2", "0", "1"};  // slivet
 }
 
-TEST(Common, NonPositiveNpixelIsRefusedBeforeAnyFileIsOpened) {
+TEST_P(EveryTool, NonPositiveNpixelIsRefusedBeforeAnyFileIsOpened) {
   e2e::TempDir d;
   e2e::write_floats(d.file("a"), {1, 2, 3, 4});
   // Read as atoi reads them: text is 0, and 3000000000 wraps to a negative int.
   const std::pair<const char*, const char*> refused[] = {
       {"0", "0"}, {"-5", "-5"}, {"abc", "0"}, {"3000000000", "-1294967296"}};
-  for (const UsageCase& u : kUsage) {
+  {
+    const UsageCase& u = GetParam();
     for (const auto& [npixel, value] : refused) {
       const auto r = run(u.tool, command(u.tool, d.file("a"), d.file("a"), d.file("o"), npixel));
       EXPECT_EQ(r.status, 255) << u.tool << " " << npixel;
@@ -97,12 +103,13 @@ TEST(Common, NonPositiveNpixelIsRefusedBeforeAnyFileIsOpened) {
   }
 }
 
-TEST(Common, UnopenableFilesFailThroughFailu) {
+TEST_P(EveryTool, UnopenableFilesFailThroughFailu) {
   e2e::TempDir d;
   e2e::write_floats(d.file("a"), {1, 2, 3, 4});
   const std::string a = d.file("a"), missing = d.file("missing"), o = d.file("o");
   const std::string bad_out = d.file("no-such-dir/o");
-  for (const UsageCase& u : kUsage) {
+  {
+    const UsageCase& u = GetParam();
     std::vector<std::vector<std::string>> cmds = {command(u.tool, missing, a, o, "2"),
                                                   command(u.tool, a, a, bad_out, "2")};
     const bool two = std::string(u.tool) == "sum" || std::string(u.tool) == "mult" ||
@@ -118,13 +125,14 @@ TEST(Common, UnopenableFilesFailThroughFailu) {
   }
 }
 
-TEST(Common, OutputNamingAnInputIsRefusedAndTheInputKept) {
+TEST_P(EveryTool, OutputNamingAnInputIsRefusedAndTheInputKept) {
   e2e::TempDir d;
   e2e::write_floats(d.file("a"), {1, 2, 3, 4});
   e2e::write_floats(d.file("b"), {5, 6, 7, 8});
   const std::string a = d.file("a"), b = d.file("b");
   const std::string a_bytes = e2e::read_bytes(a), b_bytes = e2e::read_bytes(b);
-  for (const UsageCase& u : kUsage) {
+  {
+    const UsageCase& u = GetParam();
     for (const std::string& victim : {a, b}) {
       const bool two = std::string(u.tool) == "sum" || std::string(u.tool) == "mult" ||
                        std::string(u.tool) == "div";
@@ -140,10 +148,11 @@ TEST(Common, OutputNamingAnInputIsRefusedAndTheInputKept) {
   }
 }
 
-TEST(Common, FailedWritesAreReported) {
+TEST_P(EveryTool, FailedWritesAreReported) {
   e2e::TempDir d;
   e2e::write_floats(d.file("a"), {1, 2, 3, 4});
-  for (const UsageCase& u : kUsage) {
+  {
+    const UsageCase& u = GetParam();
     const auto r = run(u.tool, command(u.tool, d.file("a"), d.file("a"), "/dev/full", "2"));
     EXPECT_EQ(r.status, 255) << u.tool;
     EXPECT_EQ(r.err, "Error: cannot write output file /dev/full: No space left on device\n\n")
@@ -170,6 +179,7 @@ TEST(Common, NegativeBandNumbersAreRefused) {
       {{"logistic", a, o, "3", "3", "2", "0", "1", "-4", "4"}, "", "-4"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.cmd[0]);
     const auto r = run(c.cmd[0], std::vector<std::string>(c.cmd.begin() + 1, c.cmd.end()));
     EXPECT_EQ(r.status, 255) << c.cmd[0];
     EXPECT_EQ(r.out, c.out) << c.cmd[0];
@@ -264,15 +274,16 @@ TEST(Kernels, ValueLoopsFollowTheirRules) {
           << name << " " << a[i] << " " << b[i];
     }
   };
-  check(bandmath::sum_values, "sum", [](float x, float y) { return bmt::ref_float_ho(x + y); });
+  check(bandmath::sum_values, "sum",
+        [](float x, float y) { return reference::float_halfoffset(x + y); });
   check(bandmath::mult_values, "mult",
-        [](float x, float y) { return bmt::ref_signed_ho(static_cast<double>(x * y)); });
+        [](float x, float y) { return reference::signed_halfoffset(static_cast<double>(x * y)); });
   for (const double k : {0.0, -2.5, 1e-7, 3e8}) {
     p.constant = k;
     check(bandmath::add_values, "add",
-          [&](float x, float) { return bmt::ref_double_ho(static_cast<double>(x) + k); });
+          [&](float x, float) { return reference::double_halfoffset(static_cast<double>(x) + k); });
     check(bandmath::scale_values, "scale",
-          [&](float x, float) { return bmt::ref_double_ho(static_cast<double>(x) * k); });
+          [&](float x, float) { return reference::double_halfoffset(static_cast<double>(x) * k); });
   }
   for (const auto& [m, g, a1, a2] : std::vector<std::array<double, 4>>{
            {3, 2, 0, 1}, {-50, 0.01, -3, 7}, {100, -0.3, 5, -5}, {0, 0, 1, 2}}) {
@@ -282,7 +293,7 @@ TEST(Kernels, ValueLoopsFollowTheirRules) {
     p.a2 = a2;
     check(bandmath::logistic_values, "logistic", [&](float x, float) {
       const double e = std::exp(-g * (static_cast<double>(x) - m));
-      return bmt::ref_signed_ho((a2 - a1) / (1.0 + e) + a1);
+      return reference::signed_halfoffset((a2 - a1) / (1.0 + e) + a1);
     });
   }
 }
@@ -325,12 +336,12 @@ TEST(Kernels, LimitsMatchTheDoubleComparisons) {
       int64_t count = 0;
       for (size_t n = 0; n < x.size(); ++n) {
         const double v = static_cast<double>(x[n]);
-        float want = bmt::ref_signed_ho(v);
+        float want = reference::signed_halfoffset(v);
         if (p.lower > v) {
-          want = bmt::ref_signed_ho(p.lower);
+          want = reference::signed_halfoffset(p.lower);
           ++count;
         } else if (v > p.upper) {
-          want = bmt::ref_signed_ho(p.upper);
+          want = reference::signed_halfoffset(p.upper);
           ++count;
         }
         ASSERT_EQ(e2e::bits(out[n]), e2e::bits(want))

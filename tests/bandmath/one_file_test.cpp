@@ -39,7 +39,7 @@ TEST(Add, ConstantAddedInDoubleWithTheDoubleOffset) {
   EXPECT_EQ(r.out, "0 11\n");
   EXPECT_EQ(r.err, "");
   bmt::expect_file_floats(t.out, t.map(0, 11, [](float x) {
-    return bmt::ref_double_ho(static_cast<double>(x) - 2.5);
+    return reference::double_halfoffset(static_cast<double>(x) - 2.5);
   }));
 
   e2e::TempDir d;
@@ -54,8 +54,9 @@ TEST(Scale, FactorAppliedInDoubleWithTheDoubleOffset) {
   const auto r = run("scale", {t.in, t.out, "0.7", "3", "4", "9"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "4 9\n");
-  bmt::expect_file_floats(
-      t.out, t.map(4, 9, [](float x) { return bmt::ref_double_ho(static_cast<double>(x) * 0.7); }));
+  bmt::expect_file_floats(t.out, t.map(4, 9, [](float x) {
+    return reference::double_halfoffset(static_cast<double>(x) * 0.7);
+  }));
 
   // -0.1f (-0.100000001) scaled by 1 becomes -0.099999994.
   e2e::TempDir d;
@@ -67,8 +68,8 @@ TEST(Scale, FactorAppliedInDoubleWithTheDoubleOffset) {
 // add and scale read the band arguments at exactly seven arguments, limits at eight.
 TEST(AddScaleLimits, BandArgumentsOnlyAtTheirExactCount) {
   OneInput t(10);
-  const auto whole_add =
-      t.map(0, 9, [](float x) { return bmt::ref_double_ho(static_cast<double>(x) + 1.0); });
+  const auto whole_add = t.map(
+      0, 9, [](float x) { return reference::double_halfoffset(static_cast<double>(x) + 1.0); });
   for (const char* tool : {"add", "scale"}) {
     for (const auto& extra : std::vector<std::vector<std::string>>{{"2"}, {"2", "4", "x"}}) {
       std::vector<std::string> args = {t.in, t.out, "1", "3"};
@@ -96,7 +97,7 @@ TEST(AddScaleLimits, BandArgumentsOnlyAtTheirExactCount) {
   EXPECT_EQ(r.out.substr(0, 4), "2 4\n");
   bmt::expect_file_floats(t.out, t.map(2, 4, [](float x) {
     const double v = static_cast<double>(x);
-    return -100 > v ? -100.0f : v > 100 ? 100.0f : bmt::ref_signed_ho(v);
+    return -100 > v ? -100.0f : v > 100 ? 100.0f : reference::signed_halfoffset(v);
   }));
 }
 
@@ -142,9 +143,9 @@ TEST(AddScaleLogistic, ReadsPastTheEndLeaveAnEmptyOutput) {
 
 float limit_rule(double lower, double upper, float x) {
   const double v = static_cast<double>(x);
-  if (lower > v) return bmt::ref_signed_ho(lower);
-  if (v > upper) return bmt::ref_signed_ho(upper);
-  return bmt::ref_signed_ho(v);
+  if (lower > v) return reference::signed_halfoffset(lower);
+  if (v > upper) return reference::signed_halfoffset(upper);
+  return reference::signed_halfoffset(v);
 }
 
 TEST(Limits, ClampsCountsAndKeepsNaN) {
@@ -190,13 +191,13 @@ TEST(Limits, BoundOfOneTenthComparesInDouble) {
   // 0.1f lies above 0.1: it is not below a lower bound of 0.1 ...
   auto r = run("limits", {d.file("i"), d.file("o"), "2", "0.1", "10"});
   EXPECT_EQ(r.out, "0 0\n1 values have been corrected\n");
-  bmt::expect_file_floats(d.file("o"),
-                          {static_cast<float>(0.10000002384185791), bmt::ref_signed_ho(0.1)});
+  bmt::expect_file_floats(
+      d.file("o"), {static_cast<float>(0.10000002384185791), reference::signed_halfoffset(0.1)});
   // ... and it is above an upper bound of 0.1.
   r = run("limits", {d.file("i"), d.file("o"), "2", "-10", "0.1"});
   EXPECT_EQ(r.out, "0 0\n1 values have been corrected\n");
-  bmt::expect_file_floats(d.file("o"),
-                          {bmt::ref_signed_ho(0.1), static_cast<float>(-0.10000002384185791)});
+  bmt::expect_file_floats(
+      d.file("o"), {reference::signed_halfoffset(0.1), static_cast<float>(-0.10000002384185791)});
 }
 
 TEST(Limits, ReadPastTheEndKeepsTheFinishedBands) {
@@ -240,7 +241,7 @@ struct Logi {
   float operator()(float x) const {
     const double d = a2 - a1;
     const double e = std::exp(-g * (static_cast<double>(x) - m));
-    return bmt::ref_signed_ho(d / (1.0 + e) + a1);
+    return reference::signed_halfoffset(d / (1.0 + e) + a1);
   }
 };
 

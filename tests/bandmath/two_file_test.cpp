@@ -43,11 +43,13 @@ struct TwoInputs {
   }
 };
 
-float sum_rule(float x, float y) { return bmt::ref_float_ho(x + y); }
-float mult_rule(float x, float y) { return bmt::ref_signed_ho(static_cast<double>(x * y)); }
+float sum_rule(float x, float y) { return reference::float_halfoffset(x + y); }
+float mult_rule(float x, float y) {
+  return reference::signed_halfoffset(static_cast<double>(x * y));
+}
 float div_rule_9999(float x, float y) {
   if (static_cast<double>(std::fabs(y)) < 1e-5) return 9999.0f;
-  const float r = bmt::ref_double_ho(static_cast<double>(x) / static_cast<double>(y));
+  const float r = reference::double_halfoffset(static_cast<double>(x) / static_cast<double>(y));
   return r > 1000.0f ? 1000.0f : r;
 }
 
@@ -197,7 +199,8 @@ TEST(Div, ZeroDivisorGivesNanvalueOrTheDividend) {
   e2e::write_floats(d.file("a"), {0.1f, -0.1f, 3.0f, 7.0f, 1.0f, 2.0f});
   e2e::write_floats(d.file("b"), {0.0f, -0.0f, 1e-5f, -1e-5f, above, bmt::kNaN});
   const std::string a = d.file("a"), b = d.file("b"), o = d.file("o");
-  const float q = bmt::ref_double_ho(1.0 / static_cast<double>(above));  // far above the cap
+  const float q =
+      reference::double_halfoffset(1.0 / static_cast<double>(above));  // far above the cap
 
   auto r = run("div", {a, b, o, "6"});
   EXPECT_EQ(r.status, 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "halfoffset_model.h"
 #include "utilfunc.h"
 
 namespace {
@@ -43,16 +44,16 @@ Floats reference(const Floats& file, int npixel, int y0, int y1, int nb, bool sd
   for (int y = y0; y <= y1; ++y)
     for (int b = 0; b < nb; ++b)
       for (int p = 0; p < npixel; ++p)
-        mean(b, p) = mean(b, p) + raster::signed_halfoffset(at(y, b, p));
+        mean(b, p) = mean(b, p) + reference::signed_halfoffset(at(y, b, p));
   for (int b = 0; b < nb; ++b)
     for (int p = 0; p < npixel; ++p)
-      mean(b, p) = raster::signed_halfoffset(static_cast<double>(mean(b, p)) / nyear);
+      mean(b, p) = reference::signed_halfoffset(static_cast<double>(mean(b, p)) / nyear);
   if (gm) {
     for (int b = 0; b < nb; ++b) {
       for (int p = 0; p < npixel; ++p) {
         const float q = mean(b, p) / static_cast<float>(nb);
         float& a = out[(nb * stride) * npixel + p];
-        a = a + raster::signed_halfoffset(static_cast<double>(q));
+        a = a + reference::signed_halfoffset(static_cast<double>(q));
       }
     }
   }
@@ -61,13 +62,13 @@ Floats reference(const Floats& file, int npixel, int y0, int y1, int nb, bool sd
       for (int b = 0; b < nb; ++b) {
         for (int p = 0; p < npixel; ++p) {
           const float d = at(y, b, p) - mean(b, p);
-          dev(b, p) = dev(b, p) + raster::float_halfoffset(d * d);
+          dev(b, p) = dev(b, p) + reference::float_halfoffset(d * d);
         }
       }
     }
     for (int b = 0; b < nb; ++b)
       for (int p = 0; p < npixel; ++p)
-        dev(b, p) = raster::signed_halfoffset(std::sqrt(static_cast<double>(dev(b, p)) / nyear));
+        dev(b, p) = reference::signed_halfoffset(std::sqrt(static_cast<double>(dev(b, p)) / nyear));
   }
   return out;
 }
@@ -136,7 +137,7 @@ TEST_F(Mean, SumsAreSingleBlockSumsOfOffsetValues) {
   // A double sum would reach 16777218; the float sum stays at 16777216.
   e2e::write_floats(in, {16777216.0f, 1e-9f, 1.0f, 1e-9f, 1.0f, 1e-9f});
   const Floats got = ok(2, 0, 2, 1);
-  EXPECT_EQ(bits(got[0]), bits(raster::signed_halfoffset(16777216.0 / 3.0)));
+  EXPECT_EQ(bits(got[0]), bits(reference::signed_halfoffset(16777216.0 / 3.0)));
   EXPECT_EQ(bits(got[1]), bits(0.0f));  // 1e-9 is dropped before it is summed
 }
 
@@ -279,6 +280,7 @@ TEST_F(Mean, NonsenseCountsAndYearsAreRefusedBeforeAnyFileIsOpened) {
       {{"4", "0", "0", "-12"}, "Error: nbandsyear must be at least 1 (got -12)\n\n"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
     std::vector<std::string> args = {missing, out};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const auto r = run(args);
@@ -362,17 +364,17 @@ Floats expected(const Floats& file, int npixel, int y0, int y1, int nb, bool sd,
   for (int b = 0; b < nb; ++b) {
     for (int p = 0; p < npixel; ++p) {
       float sum = 0.0f;
-      for (int y = y0; y <= y1; ++y) sum = add(sum, raster::signed_halfoffset(at(y, b, p)));
-      const float mean = raster::signed_halfoffset(static_cast<double>(sum) / nyear);
+      for (int y = y0; y <= y1; ++y) sum = add(sum, reference::signed_halfoffset(at(y, b, p)));
+      const float mean = reference::signed_halfoffset(static_cast<double>(sum) / nyear);
       out[static_cast<size_t>(b * stride) * npixel + p] = mean;
       if (!sd) continue;
       float sq = 0.0f;
       for (int y = y0; y <= y1; ++y) {
         const float d = at(y, b, p) - mean;
-        sq = add(sq, raster::float_halfoffset(d * d));
+        sq = add(sq, reference::float_halfoffset(d * d));
       }
       out[static_cast<size_t>(2 * b + 1) * npixel + p] =
-          raster::signed_halfoffset(std::sqrt(static_cast<double>(sq) / nyear));
+          reference::signed_halfoffset(std::sqrt(static_cast<double>(sq) / nyear));
     }
   }
   if (gm) {
@@ -380,7 +382,7 @@ Floats expected(const Floats& file, int npixel, int y0, int y1, int nb, bool sd,
       float a = 0.0f;
       for (int b = 0; b < nb; ++b) {
         const float q = out[static_cast<size_t>(b * stride) * npixel + p] / static_cast<float>(nb);
-        a = add(a, raster::signed_halfoffset(static_cast<double>(q)));
+        a = add(a, reference::signed_halfoffset(static_cast<double>(q)));
       }
       out[static_cast<size_t>(nb * stride) * npixel + p] = a;
     }

@@ -13,17 +13,55 @@ e2e::Result probe(const std::vector<std::string>& args) {
 
 }  // namespace
 
-TEST(Failu, AddsOneNewlineAndExits255) {
-  const auto r = probe({"failu", "Error opening file\n"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "Error opening file\n\n");
-  EXPECT_EQ(r.out, "");
-}
+// Each writer of the error vocabulary: what it prints, byte for byte, and how the run ends.
+struct Writer {
+  const char* name;
+  std::vector<std::string> args;
+  std::string out;
+  std::string err;
+  int status;
+};
 
-TEST(Usage, PrintsTextWithProgramNameAndExits255) {
-  const auto r = probe({"usage", "./tools/x"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "Use:\n./tools/x a b c\nDoes things\n");
+const Writer kWriters[] = {
+    {"failu_adds_one_newline",
+     {"failu", "Error opening file\n"},
+     "",
+     "Error opening file\n\n",
+     255},
+    {"fail_exact_adds_nothing",
+     {"usage", "./tools/x"},
+     "",
+     "Use:\n./tools/x a b c\nDoes things\n",
+     255},
+    {"fail_error_prefix_and_empty_line",
+     {"error", "npixel must be at least 1 (got 0)"},
+     "",
+     "Error: npixel must be at least 1 (got 0)\n\n",
+     255},
+    {"warn_goes_on", {"warn", "x.bin ends early"}, "", "Warning: x.bin ends early\n", 0},
+    {"tool_error_names_the_program",
+     {"tool-error", "rastertools-info", "no such file: a.bin"},
+     "",
+     "rastertools-info: error: no such file: a.bin\n",
+     1},
+    // Arguments read as atoi and atof read them: text is 0, a leading number counts, and an
+    // integer beyond int wraps as glibc's atoi (strtol narrowed) gives it, without overflow.
+    {"arg_text_reads_zero", {"args", "abc"}, "0 0\n", "", 0},
+    {"arg_leading_number", {"args", " 12.75xyz"}, "12 12.75\n", "", 0},
+    {"arg_int_wraps_past_int", {"args", "3000000000"}, "-1294967296 3000000000\n", "", 0},
+    {"arg_int_saturates_past_long", {"args", "-99999999999999999999"}, "0 -1e+20\n", "", 0},
+};
+
+class ErrorVocabulary : public testing::TestWithParam<Writer> {};
+INSTANTIATE_TEST_SUITE_P(Writers, ErrorVocabulary, testing::ValuesIn(kWriters),
+                         [](const testing::TestParamInfo<Writer>& i) { return i.param.name; });
+
+TEST_P(ErrorVocabulary, PrintsExactlyAndEndsWithItsStatus) {
+  const Writer& w = GetParam();
+  const auto r = probe(w.args);
+  EXPECT_EQ(r.status, w.status);
+  EXPECT_EQ(r.out, w.out);
+  EXPECT_EQ(r.err, w.err);
 }
 
 TEST(CheckedOutput, WritesWholeFile) {
