@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
 benchbin="$build/bench"
-for exe in "$bin/corvane" "$benchbin/rastergen" "$benchbin/rastersummary"; do
+for exe in "$bin/corvane" "$benchbin/rastergen" "$build/demo/bin/rastersummary"; do
   [[ -x "$exe" ]] || { echo "missing $exe: build first (make)" >&2; exit 1; }
 done
 
@@ -60,4 +60,4 @@ echo
 echo
 echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
 echo
-"$benchbin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
+"$build/demo/bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
