@@ -34,22 +34,9 @@
 
 #include "exp_ieee.h"
 #include "halfoffset.h"
+#include "splitmix.h"
 
 namespace {
-
-// ---- random numbers: splitmix64, one stream per block of values, whatever the thread count --
-
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1p-53; }  // [0, 1)
-  double uniform(double lo, double hi) { return lo + (hi - lo) * unit(); }
-};
 
 // ---- the logistic steps, as the kernel runs them ------------------------------------------
 

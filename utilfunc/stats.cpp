@@ -92,37 +92,29 @@ void global_mean_areaweighted_float(FILE* gridfile, const float* data, int64_t n
   const Buffer<int64_t> map = build_cell_map(geo, read_grid_records(gridfile, npixel));
   for (int64_t r = 0; r < nlat; ++r) w[r] = geo.row_weight(r);
 
+  // Every mapped pixel of group g's bands, in the routine's order: band, row, column.
+  const auto visit = [&](int64_t g, auto&& add) {
+    for (int64_t j = 0; j < nbands; ++j) {
+      const float* band = data + (g * nbands + j) * npixel;
+      for (int64_t r = 0; r < nlat; ++r) {
+        for (int64_t c = 0; c < nlon; ++c) {
+          const int64_t p = map[r * nlon + c];
+          if (p >= 0) add(static_cast<double>(band[p]), w[r], static_cast<double>(natvegfrac[p]));
+        }
+      }
+    }
+  };
   for (int64_t g = 0; g < ngroups; ++g) {
     double wsum = 0.0;
     double tsum = 0.0;
-    for (int64_t j = 0; j < nbands; ++j) {
-      const float* band = data + (g * nbands + j) * npixel;
-      for (int64_t r = 0; r < nlat; ++r) {
-        for (int64_t c = 0; c < nlon; ++c) {
-          const int64_t p = map[r * nlon + c];
-          if (p < 0) continue;
-          const double f = static_cast<double>(natvegfrac[p]);
-          const double v = static_cast<double>(band[p]);
-          wsum = wsum + w[r] * f;
-          tsum = tsum + (v * w[r]) * f;
-        }
-      }
-    }
+    visit(g, [&](double v, double wr, double f) {
+      wsum = wsum + wr * f;
+      tsum = tsum + (v * wr) * f;
+    });
     const double m = tsum / wsum;
     gmean[g] = m;
     double ssum = 0.0;
-    for (int64_t j = 0; j < nbands; ++j) {
-      const float* band = data + (g * nbands + j) * npixel;
-      for (int64_t r = 0; r < nlat; ++r) {
-        for (int64_t c = 0; c < nlon; ++c) {
-          const int64_t p = map[r * nlon + c];
-          if (p < 0) continue;
-          const double f = static_cast<double>(natvegfrac[p]);
-          const double v = static_cast<double>(band[p]);
-          ssum = ssum + ((v - m) * (v - m) * w[r]) * f;
-        }
-      }
-    }
+    visit(g, [&](double v, double wr, double f) { ssum = ssum + ((v - m) * (v - m) * wr) * f; });
     gstd[g] = std::sqrt(ssum / wsum);
   }
 }
