@@ -154,6 +154,7 @@ int export_main(int argc, char** argv) {
 
   TempOutput out(a.output);
   job.output = out.path();
+  job.shown = a.output;
   const int64_t fills =
       format == ExportFormat::netcdf ? write_netcdf(job) : write_gtiff(job, format);
   out.commit();

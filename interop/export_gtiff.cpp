@@ -105,12 +105,13 @@ int64_t write_bands(GDALDatasetH ds, const ExportJob& job, const std::string& pa
 }
 
 // A plain tiled, deflated GeoTIFF with the bands of the job at `path`.
-int64_t write_plain(const ExportJob& job, const std::string& path) {
+int64_t write_plain(const ExportJob& job, const std::string& file) {
+  const std::string& path = job.shown;
   const GlobalGrid& g = job.grid->global;
   GDALDriverH drv = GDALGetDriverByName("GTiff");
   if (drv == nullptr) throw ToolError("GDAL has no GTiff driver");
   const Options opts({"COMPRESS=DEFLATE", "TILED=YES", "INTERLEAVE=BAND", "BIGTIFF=IF_SAFER"});
-  Dataset ds(GDALCreate(drv, path.c_str(), static_cast<int>(g.nlon), static_cast<int>(g.nlat),
+  Dataset ds(GDALCreate(drv, file.c_str(), static_cast<int>(g.nlon), static_cast<int>(g.nlat),
                         static_cast<int>(job.bands.count()), GDT_Float32, opts.get()),
              path);
   set_georeference(ds.get(), g, path);
@@ -132,7 +133,7 @@ int64_t write_gtiff(const ExportJob& job, ExportFormat format) {
   const int64_t fills = write_plain(job, plain.path());
   GDALDriverH cog = GDALGetDriverByName("COG");
   if (cog == nullptr) throw ToolError("GDAL has no COG driver");
-  Dataset src(GDALOpen(plain.path().c_str(), GA_ReadOnly), plain.path());
+  Dataset src(GDALOpen(plain.path().c_str(), GA_ReadOnly), job.shown);
   const Options opts({"COMPRESS=DEFLATE"});
   Dataset dst(
       GDALCreateCopy(cog, job.output.c_str(), src.get(), FALSE, opts.get(), nullptr, nullptr),

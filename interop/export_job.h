@@ -31,6 +31,7 @@ struct ExportJob {
   std::optional<std::string> long_name;
   std::string history;  ///< the command line, for NetCDF history
   std::string output;   ///< the temporary file the writer fills
+  std::string shown;    ///< the output as the user named it, for messages
 };
 
 /// The label of raw band `band`: its date when a first year is known, else "band N".

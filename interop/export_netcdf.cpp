@@ -15,7 +15,8 @@ namespace {
 // Owns a netCDF id; the destructor closes without a check (a failing run), close() checks.
 class NcFile {
  public:
-  explicit NcFile(const std::string& path) : path_(path) {
+  // Creates `path`; messages name `shown` (the final name of a temporary file).
+  NcFile(const std::string& path, const std::string& shown) : path_(shown) {
     check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "create");
     open_ = true;
   }
@@ -164,7 +165,7 @@ void write_time(const NcFile& nc, const ExportJob& job, const Ids& ids, size_t k
 
 int64_t write_netcdf(const ExportJob& job) {
   const GlobalGrid& g = job.grid->global;
-  NcFile nc(job.output);
+  NcFile nc(job.output, job.shown);
   Ids ids;
   define_dims(nc, job, ids);
   define_time(nc, job, ids);
