@@ -186,7 +186,7 @@ class AreaMean {
     const GlobalGrid global(*g->res);
     raster::InFile f = raster::InFile::try_open(g->path.c_str());
     if (!f.is_open()) throw ToolError("cannot open grid file " + g->path);
-    grid_.emplace(f.get(), npixel, global.nlat, global.nlon);
+    grid_.emplace(f, npixel, global.nlat, global.nlon);
     ones_.assign(static_cast<size_t>(npixel), 1.0f);
   }
   std::optional<double> of(const std::vector<float>& band) const {
