@@ -111,13 +111,13 @@ inline constexpr Tool kLogistic = {
 };
 
 // Every argument a row reads lies within the argument count that makes it read them, after
-// the paths; a row has its kernel.
+// the paths.
 constexpr bool consistent(const Tool& t) {
   const ArgLayout& a = t.args;
   const int output_pos = a.ninputs + 1;
   bool ok = a.npixel > output_pos && a.npixel < t.usage_max_argc + 1 &&
             (a.nbands == 2 || a.nbands == 4) && a.band_argc >= a.bands + a.nbands &&
-            a.band_argc > t.usage_max_argc && t.kernel != nullptr;
+            a.band_argc > t.usage_max_argc;
   for (const RealArg& r : a.reals) ok = ok && (r.position == 0 || r.position > output_pos);
   return ok;
 }
