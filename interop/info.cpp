@@ -295,6 +295,11 @@ int info_main(int argc, char** argv) {
         "%lld bytes after band %lld are left over",
         a.file.c_str(), static_cast<long long>(raw.size()), static_cast<long long>(raw.npixel()),
         static_cast<long long>(raw.leftover()), static_cast<long long>(raw.bands() - 1));
+  // Checked before anything is printed; a file without a whole band has no table.
+  const bool has_bands = raw.bands() > 0;
+  const BandRange range =
+      has_bands ? check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.file)
+                : BandRange{};
   if (grid) warn_grid(*grid);
   if (!a.csv) {
     print_file_summary(raw, opt, sc.has_value());
@@ -304,9 +309,7 @@ int info_main(int argc, char** argv) {
       a.csv ? std::vector<std::string>{} : agreement(raw, grid ? &*grid : nullptr, sc);
 
   const AreaMean area(grid ? &*grid : nullptr, raw.npixel());
-  if (raw.bands() > 0) {
-    const BandRange range =
-        check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.file);
+  if (has_bands) {
     if (a.csv)
       std::printf("band,year,band_of_year,min,max,mean,area_mean,nan,inf,fill\n");
     else

@@ -383,17 +383,6 @@ TEST_F(ExportedFile, GeotiffIsGeographicWgs84WithBandDates) {
   EXPECT_NE(cog.out.find("LAYOUT=COG"), std::string::npos) << cog.out;
 }
 
-// Loading terra takes R several seconds of CPU: one R session reads both files.
-TEST_F(ExportedFile, TerraReadsBothWithTheWholeGlobe) {
-  const std::string script =
-      "for (f in c('" + file("tas.nc") + "', '" + file("tas.tif") +
-      "')) { r <- terra::rast(f); cat(as.vector(terra::ext(r)), terra::nlyr(r), "
-      "terra::res(r), '\\n') }";
-  const auto r = fixtures::peer("Rscript -e " + fixtures::quoted(script));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "-180 180 -90 90 3 2 2 \n-180 180 -90 90 3 2 2 \n");
-}
-
 // ---- sidecar defaults ------------------------------------------------------------------------
 
 TEST(ExportSidecar, DefaultsComeFromTheHeaderBesideTheRawFile) {
