@@ -170,7 +170,7 @@ bool parse_reference(std::string_view s, Date& date, int64_t& seconds) {
   if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
   date = {y, static_cast<int>(mo), static_cast<int>(d)};
   seconds = 0;
-  if (take_char(s, 'T') || take_char(s, ' ')) {
+  if (take_char(s, 't') || take_char(s, ' ')) {  // units are lower-cased
     while (take_char(s, ' ')) {
     }
     if (!s.empty() && std::isdigit(static_cast<unsigned char>(s.front()))) {
