@@ -65,7 +65,8 @@ StepPlan plan_steps(const SourceInfo& in, const std::optional<YearRange>& years,
   }
   const std::string why = problem.empty() ? "" : " (" + problem + ")";
   if (years)
-    throw ToolError(quoted(in.path) + " has no time axis" + why + ": --years cannot choose years");
+    throw ToolError(quoted(in.path) + " has no usable time axis" + why +
+                    ": --years cannot choose years");
   if (in.nsteps > 1)
     raster::print_tool_warning(program,
                                "%s has no usable time axis%s: its %lld bands are imported as one "
