@@ -89,12 +89,15 @@ std::span<const double> candidate_resolutions() { return kCandidates; }
 std::optional<double> infer_resolution(std::span<const GridPoint> points) {
   if (points.empty()) return std::nullopt;
   for (const double res : kCandidates) {
-    const bool fits = std::all_of(points.begin(), points.end(), [res](GridPoint p) {
-      return on_lattice(p.lon(), -180.0 + res / 2, res);
-    });
-    if (fits) return res;
+    if (first_longitude_misfit(points, res) < 0) return res;
   }
   return std::nullopt;
+}
+
+int64_t first_longitude_misfit(std::span<const GridPoint> points, double res) {
+  for (size_t i = 0; i < points.size(); ++i)
+    if (!on_lattice(points[i].lon(), -180.0 + res / 2, res)) return static_cast<int64_t>(i);
+  return -1;
 }
 
 ConventionFit fit_convention(std::span<const GridPoint> points, double res) {
@@ -186,6 +189,13 @@ PlacedGrid place_grid(const std::string& path, std::optional<double> res,
                     ": its longitudes fit none of the resolutions 2, 1, 0.5, 0.25, 1/6, 1/12 "
                     "degrees; give --res");
   if (!(*res > 0.0) || *res > 180.0) throw usage_error("bad resolution " + std::to_string(*res));
+  char resbuf[32];
+  std::snprintf(resbuf, sizeof resbuf, "%g", *res);
+  const int64_t lon_misfit = first_longitude_misfit(pg.points, *res);
+  if (lon_misfit >= 0)
+    throw ToolError("grid file " + path + ": the longitude of " +
+                    pixel_text(lon_misfit, pg.points[static_cast<size_t>(lon_misfit)]) +
+                    " is not a cell centre of a " + resbuf + " degree grid");
   pg.global = GlobalGrid(*res);
   pg.convention = convention ? *convention : infer_convention(pg.points, *res, path);
   pg.cells = place_pixels(pg.global, pg.convention, pg.points);

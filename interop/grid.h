@@ -39,6 +39,9 @@ std::span<const double> candidate_resolutions();
 /// -180 + res/2 + k*res within 0.005 degrees; nullopt when none fits.
 std::optional<double> infer_resolution(std::span<const GridPoint> points);
 
+/// The first pixel whose longitude is not a cell centre of a `res` degree grid, or -1.
+int64_t first_longitude_misfit(std::span<const GridPoint> points, double res);
+
 /// Which convention the latitudes fit at `res`: all on cell centres, all on cell edges, or
 /// neither (then `misfit` is the first pixel that breaks the pattern of pixel 0).
 struct ConventionFit {
