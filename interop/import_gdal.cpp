@@ -119,7 +119,6 @@ class GdalSource : public Source {
     info_.variable = meta(b1, "NETCDF_VARNAME");
     info_.units = GDALGetRasterUnitType(b1);
     info_.long_name = meta(b1, "long_name");
-    if (info_.long_name.empty()) info_.long_name = GDALGetDescription(b1);
   }
 
   void describe_time() {
