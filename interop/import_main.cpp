@@ -48,18 +48,22 @@ std::string program_name(int argc, char** argv) {
   return std::filesystem::path(argv[0]).filename().string();
 }
 
+std::string count(int64_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::string human_line(const interop::importer::ImportSummary& s, const ImportOptions& opt) {
-  std::string years = s.first_year ? std::to_string(s.nyears) + " years of " +
-                                         std::to_string(s.bands_per_year) + " from " +
-                                         std::to_string(*s.first_year)
-                                   : "no time axis";
+  const std::string years = s.first_year ? count(s.nyears, "year") + " of " +
+                                               std::to_string(s.bands_per_year) + " from " +
+                                               std::to_string(*s.first_year)
+                                         : "no time axis";
   std::string what = s.variable.empty() ? "the bands" : s.variable;
   if (!s.units.empty()) what += " [" + s.units + "]";
   char res[32];
   std::snprintf(res, sizeof res, "%.10g", s.res);
-  return "imported " + what + " of " + opt.input + ": " + std::to_string(s.npixel) + " pixels, " +
-         std::to_string(s.bands_per_year * s.nyears) + " bands (" + years + ") into " + s.raw +
-         "; grid " + s.grid + " (" + res + " degree, " + interop::convention_name(s.convention) +
+  return "imported " + what + " of " + opt.input + ": " + count(s.npixel, "pixel") + ", " +
+         count(s.bands_per_year * s.nyears, "band") + " (" + years + ") into " + s.raw + "; grid " +
+         s.grid + " (" + res + " degree, " + interop::convention_name(s.convention) +
          "), sidecar " + s.sidecar;
 }
 

@@ -303,6 +303,9 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   if (own_grid) outputs.push_back(sum.grid);
   check_outputs(outputs, {opt.input, opt.grid.value_or("")});
 
+  if (opt.res && (*opt.res < 0.001 || *opt.res > 180))
+    throw usage_error("--res " + degrees(*opt.res) +
+                      " is not a resolution import handles (0.001 to 180 degrees)");
   std::unique_ptr<Source> src = open_source(opt.input, opt.var);
   const SourceInfo& in = src->info();
   const StepPlan plan = plan_steps(in, opt.years, program);

@@ -7,6 +7,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
+# The programs with named options, as command:program (`rastertools command` runs program).
+named=(import:rastertools-import export:rastertools-export)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0
@@ -26,7 +28,8 @@ DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.lo
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
 # Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
-expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done) | sort)
+expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done
+  for n in "${named[@]}"; do echo "usr/libexec/rastertools/${n#*:}"; done) | sort)
 got=$(cd "$stage/dest" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
 check "installed files: got [$got]" '[[ $got == "$expected" ]]'
 for f in $expected; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
@@ -41,6 +44,15 @@ for t in "${tools[@]}"; do
   check "$t: status $want_st through the front, $st direct" '[[ $want_st == "$st" && $st != 0 ]]'
   check "$t: same output through the front" '[[ $want_out == "$out" && $want_err == "$err" ]]'
   check "$t: usage names the tool" '[[ $err == *"$t "* ]]'
+done
+
+# The programs with named options through the front command: --version, and a command line
+# without arguments refused with the program's name and the usage status.
+for n in "${named[@]}"; do
+  capture "$front" "${n%%:*}" --version
+  check "${n%%:*} --version: status $st, [$out]" '[[ $st == 0 && $out == "rastertools "* ]]'
+  capture "$front" "${n%%:*}"
+  check "${n%%:*} without arguments: status $st, [$err]" '[[ $st == 2 && $err == "${n#*:}: error: "* ]]'
 done
 
 # Arguments pass exactly, spaces included: a real run of add through the front command.

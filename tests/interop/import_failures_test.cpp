@@ -265,6 +265,46 @@ data: time = 0 ; lat = 1 ; lon = 1, 3 ; tas = 1, 2 ;
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImportFailures, testing::ValuesIn(fail_cases()), CaseName{});
 
+// GeoTIFF inputs (made by gdal_translate) that cannot be imported.
+struct GdalFailCase {
+  const char* name;
+  std::vector<std::string> translate;  // gdal_translate options before in.nc in.tif
+  std::vector<std::string> args;       // after in.tif -o out.bin
+  std::string err;
+};
+
+class ImportGdalFailures : public testing::TestWithParam<GdalFailCase> {};
+
+TEST_P(ImportGdalFailures, MessageAndStatus) {
+  const GdalFailCase& c = GetParam();
+  e2e::TempDir dir;
+  imptest::ncgen(dir, "in", k2d);
+  std::vector<std::string> tr{"-q", "-of", "GTiff"};
+  tr.insert(tr.end(), c.translate.begin(), c.translate.end());
+  tr.insert(tr.end(), {"in.nc", "in.tif"});
+  imptest::run_peer("gdal_translate", tr, dir.path());
+  std::vector<std::string> args{"in.tif", "-o", "out.bin"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = imptest::import(dir, args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "rastertools-import: error: " + c.err);
+  EXPECT_FALSE(e2e::exists(dir.file("out.bin")));
+}
+
+const GdalFailCase kGdalFailCases[] = {
+    {"projected",
+     {"-a_srs", "EPSG:3857"},
+     {},
+     "'in.tif' is not on a longitude/latitude grid (its coordinate system is projected); "
+     "reproject it first, e.g. gdalwarp -t_srs EPSG:4326\n"},
+    {"other_variable",
+     {},
+     {"--var", "pr"},
+     "'in.tif' holds variable 'tas', not 'pr' (a GTiff file holds one variable)\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ImportGdalFailures, testing::ValuesIn(kGdalFailCases), CaseName{});
+
 // Without --years, a time axis the tool cannot read is a warning: the bands form one year.
 TEST(ImportWarnings, UnreadableTimeUnits) {
   e2e::TempDir dir;

@@ -192,7 +192,10 @@ data:
             "rastertools-import: warning: 2 of 4 pixels of grid file 'g.bin' have no value in "
             "'in.nc' (their cells lie outside its grid or hold no value in the first step "
             "imported): they are NaN\n");
-  EXPECT_EQ(imptest::last_line(r.out), "npixel 4 nbandsyear 2 nyears 1 firstyear 2000");
+  EXPECT_EQ(r.out,
+            "imported tas of in.nc: 4 pixels, 2 bands (1 year of 2 from 2000) into out.bin; grid "
+            "g.bin (2 degree, northedge), sidecar out.hdr\n"
+            "npixel 4 nbandsyear 2 nyears 1 firstyear 2000\n");
   EXPECT_EQ(e2e::bits(e2e::read_floats(dir.file("out.bin"))),
             e2e::bits(std::vector<float>{5, kNaN, kNaN, 1, kNaN, 9, kNaN, 7}));
   EXPECT_FALSE(e2e::exists(dir.file("out.grid.bin")));
