@@ -7,8 +7,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
-# The tools with named options: command:program.
-named=(info:rastertools-info export:rastertools-export)
+# The programs with named options, as command:program (`rastertools command` runs program).
+named=(info:rastertools-info export:rastertools-export import:rastertools-import)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0
