@@ -10,6 +10,7 @@ packages=(
   libmpfr-dev
   clang-format
   time
+  r-cran-terra  # the R package's SpatRasters (suggested there; its tests use it)
 )
 
 missing=()
