@@ -14,7 +14,7 @@ const char* const description =
     "take the end colours and a triangle at that end of the bar shows the clipping. Grid,\n"
     "resolution, convention, pixel count, variable, units and years come from the file's\n"
     "sidecar (NAME.hdr) when it has one. One line per map on standard output: file, band,\n"
-    "range, tick labels and the counts of NaN and clipped pixels.";
+    "title, range, tick labels and the counts of NaN and clipped pixels.";
 
 const char* const example =
     "  rastertools map angle.bin --grid grid.bin -o angle.png\n"

@@ -119,8 +119,8 @@ BandStyle range_of(const MapOptions& o, const std::vector<float>& shown) {
 
 void report_map(std::ostream& out, const std::string& name, int64_t band, const MapStyle& s,
                 const BandStyle& b) {
-  out << name << ": band " << band << ", range " << number(s.range.lo) << " .. "
-      << number(s.range.hi) << " (" << b.how << "), ticks";
+  out << name << ": band " << band << " \"" << s.title << "\", range " << number(s.range.lo)
+      << " .. " << number(s.range.hi) << " (" << b.how << "), ticks";
   for (const std::string& t : s.ticks.labels) out << ' ' << t;
   out << ", " << s.counts.nan << " NaN, " << s.counts.below << " below, " << s.counts.above
       << " above\n";
