@@ -560,6 +560,94 @@ TEST_F(MapFiles, FailedRunLeavesNoFileAndKeepsTheOldMap) {
   EXPECT_EQ(files, 3);
 }
 
+#ifdef RLIB_LIBRARY
+// --- the same cells and range as the R package with terra ---------------------------------
+
+// Band 0: 0, 255 or NaN by pixel number; band 1: spread values for the percentiles.
+float peer_value(int64_t band, int64_t p) {
+  if (band == 0) return p % 7 == 0 ? NAN : p % 2 == 0 ? 0.0f : 255.0f;
+  return static_cast<float>((p * 7919) % 1000) / 8.0f;
+}
+
+// R, once for both grids (loading terra takes seconds): every pixel's row and column from
+// as_spatraster, and the 2-98 % quantiles (type 7) of band 1, as "<convention> ..." lines.
+class MapLikeTerra : public MapFiles, public ::testing::WithParamInterface<const char*> {
+ protected:
+  static void SetUpTestSuite() {
+    std::string code =
+        "suppressMessages(library(brindle, lib.loc = '" RLIB_LIBRARY
+        "'));"
+        "if (!requireNamespace('terra', quietly = TRUE)) { cat('no terra'); quit() };"
+        "for (conv in c('centre', 'northedge')) {"
+        "  g <- read_grid(sprintf('%s/grid_2deg_%s.bin', '" +
+        e2e::data_path("") +
+        "', conv));"
+        "  p <- seq_len(nrow(g)) - 1;"
+        "  r <- as_spatraster(p, g); v <- terra::values(r)[, 1];"
+        "  cells <- which(!is.na(v)); rc <- terra::rowColFromCell(r, cells);"
+        "  cat(sprintf('%s %d %d %d', conv, v[cells], rc[, 1] - 1L, rc[, 2] - 1L), sep = '\\n');"
+        "  q <- quantile(((p * 7919) %% 1000) / 8, c(0.02, 0.98), type = 7);"
+        "  cat(sprintf('%s range %.6g .. %.6g\\n', conv, q[1], q[2]))"
+        "}";
+    r_result = new e2e::Result(e2e::run(RSCRIPT, {"-e", code}));
+  }
+  static void TearDownTestSuite() {
+    delete r_result;
+    r_result = nullptr;
+  }
+  static e2e::Result* r_result;
+};
+e2e::Result* MapLikeTerra::r_result = nullptr;
+
+TEST_P(MapLikeTerra, SameCellsAndRange) {
+  ASSERT_EQ(r_result->status, 0) << r_result->err;
+  if (r_result->out == "no terra") GTEST_SKIP() << "R package terra not installed";
+  const std::string conv = GetParam();
+  const std::string g = e2e::data_path("grid_2deg_" + conv + ".bin");
+  const int64_t n = e2e::file_size(g) / 4;
+  std::vector<float> v(static_cast<size_t>(2 * n));
+  for (int64_t p = 0; p < n; ++p) {
+    v[static_cast<size_t>(p)] = peer_value(0, p);
+    v[static_cast<size_t>(n + p)] = peer_value(1, p);
+  }
+  e2e::write_floats(raw, v);
+
+  const e2e::Result m =
+      e2e::run(tool, {raw, "--grid", g, "-o", png, "--range", "0", "255", "--scale", "1"});
+  ASSERT_EQ(m.status, 0) << m.err;
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(1);
+  std::istringstream in(r_result->out);
+  int64_t placed = 0;
+  std::string range;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream ls(line);
+    std::string c;
+    int64_t p = 0, row = 0, col = 0;
+    if (!(ls >> c) || c != conv) continue;
+    if (line.find(" range ") != std::string::npos) {
+      range = line.substr(c.size() + 1);
+      continue;
+    }
+    ls >> p >> row >> col;
+    ++placed;
+    const Rgb want = p % 7 == 0 ? black : p % 2 == 0 ? viridis_0 : viridis_255;
+    const Rgb got = cell_colour(img, l, 1, {static_cast<int>(row), static_cast<int>(col)});
+    ASSERT_EQ(got, want) << "pixel " << p << " in row " << row << ", column " << col;
+  }
+  EXPECT_EQ(placed, n);
+
+  const e2e::Result b = e2e::run(tool, {raw, "--grid", g, "-o", png, "--band", "1"});
+  ASSERT_EQ(b.status, 0) << b.err;
+  ASSERT_FALSE(range.empty()) << r_result->out.substr(0, 200);
+  EXPECT_NE(b.out.find(range + " (percentiles 2-98)"), std::string::npos)
+      << b.out << " R: " << range;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peer, MapLikeTerra, ::testing::Values("centre", "northedge"),
+                         [](const auto& p) { return std::string(p.param); });
+#endif
+
 TEST(MapHelp, HelpHasAnExampleAndVersion) {
   const e2e::Result h = e2e::run(tool, {"--help"});
   EXPECT_EQ(h.status, 0);
