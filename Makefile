@@ -40,6 +40,11 @@ check: format-check test asan-test
 demo: build
 	@scripts/demo.sh $(BUILD)
 
+# The map shown in README.md (docs/map-angle.png), from the demo's output.
+.PHONY: docs-map
+docs-map: build
+	@scripts/make-docs-map.sh $(BUILD)
+
 bench: build
 	@for b in bench/*.sh; do echo "== $$b"; $$b $(BUILD) || exit 1; done
 

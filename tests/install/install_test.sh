@@ -8,7 +8,7 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
 # The programs with named options, as command:program (`rastertools command` runs program).
-named=(info:rastertools-info export:rastertools-export import:rastertools-import)
+named=(info:rastertools-info export:rastertools-export import:rastertools-import map:rastertools-map)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0
@@ -74,6 +74,10 @@ for a in "" --help -h; do
   capture "$front" $a
   check "rastertools $a: status $st" '[[ $st == 0 && -z $err ]]'
   for t in "${tools[@]}"; do check "rastertools $a lists $t" '[[ $out == *$'"'"'\n'"'"'"  $t "* ]]'; done
+  for cp in "${named[@]}"; do
+    c=${cp%%:*}
+    check "rastertools $a lists $c" '[[ $out == *$'"'"'\n'"'"'"  $c "* ]]'
+  done
   check "rastertools $a names the tools folder" '[[ $out == *"$stage/dest/usr/libexec/rastertools"* ]]'
 done
 capture "$front" --version
