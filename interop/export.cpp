@@ -1,0 +1,199 @@
+// rastertools export: a raw raster file and its grid to NetCDF-4 (CF-1.8), GeoTIFF or COG.
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "export_job.h"
+#include "report.h"
+#include "sidecar.h"
+
+namespace interop {
+
+namespace {
+
+constexpr const char* kProgram = "rastertools-export";
+
+constexpr const char* kDescription =
+    "Writes a raw raster file (float32, band after band, one value per pixel of a grid file)\n"
+    "as NetCDF-4 following CF-1.8 (dimensions time, lat, lon of the full regular grid; cells\n"
+    "without a pixel hold _FillValue 1e20) or as GeoTIFF / Cloud-Optimised GeoTIFF (EPSG:4326,\n"
+    "one raster band per band, nodata 1e20). Values are stored bit for bit. Defaults for the\n"
+    "grid, resolution, convention, npixel, time axis, variable and units come from the\n"
+    "sidecar RAW.hdr when there is one. Bands are numbered from 0. Without a first year the\n"
+    "NetCDF file gets a plain band axis instead of time.";
+
+constexpr const char* kExample =
+    "  rastertools export tas.bin -o tas.nc --grid grid.bin --bands-per-year 12 \\\n"
+    "      --first-year 1971 --var tas --units K --long-name 'Near-Surface Air Temperature'\n"
+    "  rastertools export tas.bin -o tas_1971.tif --bands 0-11    # grid etc. from tas.hdr\n";
+
+struct Args {
+  std::string raw;
+  std::string output;
+  std::string format;
+  std::string bands;
+  std::string calendar = "proleptic_gregorian";
+  std::string convention;
+  RasterOptions opt;
+};
+
+void add_options(CLI::App& app, Args& a) {
+  app.add_option("RAW", a.raw, "Raw raster file (float32 LE, band-sequential)")->required();
+  app.add_option("-o,--output", a.output, "Output file (.nc, .tif)")->required();
+  app.add_option("--format", a.format, "netcdf, gtiff or cog (default from the extension)");
+  app.add_option("--grid", a.opt.grid, "Grid file of the raw file's pixels");
+  app.add_option("--res", a.opt.res, "Resolution in degrees (default: inferred)");
+  app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
+  app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: the grid's pixel count)");
+  app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
+  app.add_option("--first-year", a.opt.first_year, "Year of the first band");
+  app.add_option("--calendar", a.calendar,
+                 "proleptic_gregorian (default), standard, noleap/365_day, all_leap/366_day, "
+                 "360_day");
+  app.add_option("--var", a.opt.variable, "Variable name (default: value)");
+  app.add_option("--units", a.opt.units, "Units of the values");
+  app.add_option("--long-name", a.opt.long_name, "Long name of the variable");
+  app.add_option("--bands", a.bands, "Band range A-B to write (default: all)");
+}
+
+ExportFormat pick_format(const Args& a) {
+  std::string f = a.format;
+  if (f.empty()) {
+    const std::string ext = std::filesystem::path(a.output).extension().string();
+    if (ext == ".nc" || ext == ".nc4") f = "netcdf";
+    if (ext == ".tif" || ext == ".tiff") f = "gtiff";
+    if (f.empty())
+      throw usage_error("cannot tell the format of " + a.output +
+                        " from its extension: give --format netcdf, gtiff or cog");
+  }
+  if (f == "netcdf") return ExportFormat::netcdf;
+  if (f == "gtiff") return ExportFormat::gtiff;
+  if (f == "cog") return ExportFormat::cog;
+  throw usage_error("unknown format '" + f + "': give netcdf, gtiff or cog");
+}
+
+bool valid_netcdf_name(const std::string& s) {
+  if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  for (const char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.'))
+      return false;
+  return s != "lat" && s != "lon" && s != "time" && s != "band" && s.find("_bnds") == s.npos;
+}
+
+std::string history_text(int argc, char** argv) {
+  const std::time_t now = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  // The command as the user runs it through the front command, whatever argv[0] is.
+  std::string args = command_line_text(argc, argv);
+  const size_t first_space = args.find(' ');
+  args = first_space == std::string::npos ? "" : args.substr(first_space);
+  return std::string(stamp) + ": rastertools export" + args;
+}
+
+void settle_time_axis(const Args& a, const RasterOptions& opt, const Calendar& cal,
+                      ExportJob& job) {
+  job.calendar = cal;
+  if (!opt.first_year) return;
+  if (!opt.bands_per_year)
+    throw usage_error("a first year (" + std::to_string(*opt.first_year) +
+                      ") needs --bands-per-year to place the bands in time");
+  if ((cal.name == "standard" || cal.name == "gregorian") && *opt.first_year < 1583)
+    throw usage_error("calendar " + a.calendar +
+                      " mixes Julian and Gregorian years before 1583: give "
+                      "proleptic_gregorian for first year " +
+                      std::to_string(*opt.first_year));
+  job.first_year = opt.first_year;
+  job.bands_per_year = *opt.bands_per_year;
+}
+
+void warn_leftover(const RawFile& raw) {
+  if (raw.leftover() != 0)
+    raster::print_tool_warning(kProgram,
+                               "%s: the last %lld bytes make no whole band of %lld pixels and "
+                               "are ignored",
+                               raw.path().c_str(), static_cast<long long>(raw.leftover()),
+                               static_cast<long long>(raw.npixel()));
+}
+
+int export_main(int argc, char** argv) {
+  CLI::App app;
+  Args a;
+  setup_app(app, kDescription, kExample);
+  add_options(app, a);
+  parse_command_line(app, argc, argv);
+
+  const ExportFormat format = pick_format(a);
+  if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
+  const Calendar cal = parse_calendar(a.calendar);
+  const std::optional<BandRange> given_bands =
+      a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
+  const std::optional<Sidecar> sidecar = read_sidecar(a.raw);
+  const RasterOptions opt = resolve_defaults(a.raw, a.opt, sidecar);
+  if (!opt.grid)
+    throw usage_error("no grid file for " + a.raw + ": give --grid GRID (or a sidecar " +
+                      sidecar_path(a.raw) + " that names one)");
+  refuse_output_over_inputs(a.output, {a.raw, *opt.grid, sidecar ? sidecar_path(a.raw) : ""});
+  if (opt.variable && !valid_netcdf_name(*opt.variable))
+    throw usage_error("variable name '" + *opt.variable +
+                      "' is not a usable NetCDF name (letters, digits, _ . -; not lat, lon, "
+                      "time, band)");
+
+  const PlacedGrid grid = place_grid(*opt.grid, opt.res, opt.convention);
+  const RawFile raw(a.raw, *opt.npixel);
+  warn_leftover(raw);
+  ExportJob job;
+  job.raw = &raw;
+  job.grid = &grid;
+  job.bands = check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.raw);
+  settle_time_axis(a, opt, cal, job);
+  if (opt.variable) job.variable = *opt.variable;
+  job.units = opt.units;
+  job.long_name = opt.long_name;
+  job.history = history_text(argc, argv);
+
+  TempOutput out(a.output);
+  job.output = out.path();
+  job.shown = a.output;
+  const int64_t fills =
+      format == ExportFormat::netcdf ? write_netcdf(job) : write_gtiff(job, format);
+  out.commit();
+  if (fills > 0)
+    raster::print_tool_warning(kProgram,
+                               "%lld values of %s equal the fill value 1e20 and read as missing "
+                               "in %s",
+                               static_cast<long long>(fills), a.raw.c_str(), a.output.c_str());
+  std::printf("%s: %lld band(s) of %lld pixels on a %lld x %lld grid of %g degrees (%s)\n",
+              a.output.c_str(), static_cast<long long>(job.bands.count()),
+              static_cast<long long>(raw.npixel()), static_cast<long long>(grid.global.nlon),
+              static_cast<long long>(grid.global.nlat), grid.global.res,
+              convention_name(grid.convention));
+  return raster::status::ok;
+}
+
+}  // namespace
+
+std::string export_band_label(const ExportJob& job, int64_t band) {
+  if (job.first_year) return band_label(*job.first_year, job.bands_per_year, band);
+  return "band " + std::to_string(band);
+}
+
+int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& full,
+                     std::vector<float>& pixels) {
+  const std::vector<int64_t>& cells = job.grid->cells;
+  pixels.resize(cells.size());
+  job.raw->read_band(band, pixels);
+  full.assign(static_cast<size_t>(job.grid->global.ncell()), kFillValue);
+  int64_t fills = 0;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    full[static_cast<size_t>(cells[i])] = pixels[i];
+    fills += pixels[i] == kFillValue ? 1 : 0;
+  }
+  return fills;
+}
+
+int run_export(int argc, char** argv) {
+  return run_tool(kProgram, [&] { return export_main(argc, argv); });
+}
+
+}  // namespace interop

@@ -1,0 +1,52 @@
+// What `rastertools export` writes, settled from the command line, the sidecar and the grid,
+// and the writers of each output format.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "grid.h"
+#include "rawfile.h"
+#include "timeaxis.h"
+#include "tool.h"
+
+namespace interop {
+
+/// The value of cells that hold no pixel (as ISIMIP files use), in NetCDF and GeoTIFF.
+inline constexpr float kFillValue = 1e20f;
+
+enum class ExportFormat { netcdf, gtiff, cog };
+
+struct ExportJob {
+  const RawFile* raw = nullptr;
+  const PlacedGrid* grid = nullptr;
+  BandRange bands;                    ///< bands of the raw file written
+  std::optional<int64_t> first_year;  ///< a time axis when set (with bands_per_year)
+  int64_t bands_per_year = 1;
+  Calendar calendar;
+  std::string variable = "value";
+  std::optional<std::string> units;
+  std::optional<std::string> long_name;
+  std::string history;  ///< the command line, for NetCDF history
+  std::string output;   ///< the temporary file the writer fills
+  std::string shown;    ///< the output as the user named it, for messages
+};
+
+/// The label of raw band `band`: its date when a first year is known, else "band N".
+std::string export_band_label(const ExportJob& job, int64_t band);
+
+/// Reads raw band `band` and spreads it over the full grid (kFillValue where no pixel); returns
+/// how many pixels held exactly kFillValue (they will read as missing).
+int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& full,
+                     std::vector<float>& pixels);
+
+/// The writers; each returns how many written pixel values equal kFillValue.
+int64_t write_netcdf(const ExportJob& job);
+int64_t write_gtiff(const ExportJob& job, ExportFormat format);
+
+/// The whole `rastertools export` command: parse, check, write, rename. Returns the exit status.
+int run_export(int argc, char** argv);
+
+}  // namespace interop

@@ -1,0 +1,30 @@
+#include "rawfile.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "tool.h"
+
+namespace interop {
+
+RawFile::RawFile(const std::string& path, int64_t npixel) : path_(path), npixel_(npixel) {
+  if (npixel <= 0) throw usage_error("npixel must be positive, not " + std::to_string(npixel));
+  file_ = raster::InFile::try_open(path.c_str());
+  if (!file_.is_open()) throw ToolError("cannot open " + path + ": " + std::strerror(errno));
+  if (!file_.is_regular()) throw ToolError(path + " is not a regular file");
+  size_ = file_.size();
+}
+
+void RawFile::read_band(int64_t band, std::span<float> dst) const {
+  const int64_t bytes = npixel_ * 4;
+  int64_t got = 0;
+  const raster::PreadEnd end = raster::pread_full(fileno(file_.get()), dst.data(), bytes,
+                                                  raster::band_offset(band, npixel_), &got);
+  if (end == raster::PreadEnd::error)
+    throw ToolError("cannot read band " + std::to_string(band) + " of " + path_ + ": " +
+                    std::strerror(errno));
+  if (end != raster::PreadEnd::whole)
+    throw ToolError(path_ + " ends inside band " + std::to_string(band));
+}
+
+}  // namespace interop

@@ -1,0 +1,34 @@
+// A raw raster file opened for reading bands by position (float32 LE, band after band).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "rasterfile.h"
+
+namespace interop {
+
+class RawFile {
+ public:
+  /// Opens `path`; a ToolError names it when it cannot be opened or is not a regular file.
+  RawFile(const std::string& path, int64_t npixel);
+
+  const std::string& path() const { return path_; }
+  int64_t npixel() const { return npixel_; }
+  int64_t size() const { return size_; }
+  /// Whole bands in the file.
+  int64_t bands() const { return size_ / (npixel_ * 4); }
+  /// Bytes after the last whole band.
+  int64_t leftover() const { return size_ % (npixel_ * 4); }
+  /// Reads band `band` (0-based) into `dst` (npixel values); a ToolError on a short read.
+  void read_band(int64_t band, std::span<float> dst) const;
+
+ private:
+  std::string path_;
+  int64_t npixel_;
+  raster::InFile file_;
+  int64_t size_ = 0;
+};
+
+}  // namespace interop
