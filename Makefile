@@ -46,6 +46,11 @@ demo: build
 check-cluster: build
 	@workflow/cluster/check-cluster.sh $(BUILD)
 
+# The map shown in README.md (docs/map-angle.png), from the demo's output.
+.PHONY: docs-map
+docs-map: build
+	@scripts/make-docs-map.sh $(BUILD)
+
 bench: build
 	@for b in bench/*.sh; do echo "== $$b"; $$b $(BUILD) || exit 1; done
 

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
 benchbin="$build/bench"
-for exe in "$bin/corvane" "$benchbin/rastergen" "$benchbin/rastersummary"; do
+for exe in "$bin/corvane" "$bin/rastertools-map" "$benchbin/rastergen" "$benchbin/rastersummary"; do
   [[ -x "$exe" ]] || { echo "missing $exe: build first (make)" >&2; exit 1; }
 done
 
@@ -61,3 +61,19 @@ echo
 echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
 echo
 "$benchbin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
+
+# Quick-look maps of the two main outputs.
+maps="$build/demo/maps"
+mkdir -p "$maps"
+echo
+echo "Maps (rastertools map; the grid's resolution and convention are inferred):"
+echo
+"$bin/rastertools-map" "$out/angle.bin" --grid "$grid" -o "$maps/angle.png" \
+  --title "Cosine of the angle of change, 1971-2000 to 2071-2100"
+"$bin/rastertools-map" "$out/magnitude.bin" --grid "$grid" --band 0 -o "$maps/magnitude.png" \
+  --center 100 --units "% of 1971-2000" \
+  --title "Length of the future vector, % of the reference"
+echo
+echo "Maps written:"
+echo "  $maps/angle.png"
+echo "  $maps/magnitude.png"

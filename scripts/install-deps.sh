@@ -10,6 +10,8 @@ packages=(
   libmpfr-dev
   clang-format
   time
+  r-cran-terra  # the R package's SpatRasters (suggested there; its tests use it)
+  libcairo2-dev pkg-config fonts-dejavu-core  # rastertools map: drawing, its text font
 )
 
 missing=()

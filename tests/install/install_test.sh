@@ -7,6 +7,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
+# Programs whose command differs from their name, as command:program.
+named=(map:rastertools-map)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0
@@ -26,7 +28,7 @@ DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.lo
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
 # Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
-expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done) | sort)
+expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}" "${named[@]#*:}"; do echo "usr/libexec/rastertools/$t"; done) | sort)
 got=$(cd "$stage/dest" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
 check "installed files: got [$got]" '[[ $got == "$expected" ]]'
 for f in $expected; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
@@ -43,6 +45,16 @@ for t in "${tools[@]}"; do
   check "$t: usage names the tool" '[[ $err == *"$t "* ]]'
 done
 
+for cp in "${named[@]}"; do
+  c=${cp%%:*} p=${cp#*:}
+  capture "$front" "$c"
+  want_st=$st want_out=$out want_err=$err
+  capture bash -c 'exec -a "$0" "$1"' "$p" "$build/bin/$p"
+  check "$c: status $want_st through the front, $st direct" '[[ $want_st == "$st" && $st == 2 ]]'
+  check "$c: same output through the front" '[[ $want_out == "$out" && $want_err == "$err" ]]'
+  check "$c: the error names $p" '[[ $err == "$p: error: "* ]]'
+done
+
 # Arguments pass exactly, spaces included: a real run of add through the front command.
 printf '\0\0\200\77\0\0\0\100' >"$stage/in put.bin"  # 1.0f, 2.0f
 capture "$front" add "$stage/in put.bin" "$stage/out put.bin" 0.5 2
@@ -55,6 +67,10 @@ for a in "" --help -h; do
   capture "$front" $a
   check "rastertools $a: status $st" '[[ $st == 0 && -z $err ]]'
   for t in "${tools[@]}"; do check "rastertools $a lists $t" '[[ $out == *$'"'"'\n'"'"'"  $t "* ]]'; done
+  for cp in "${named[@]}"; do
+    c=${cp%%:*}
+    check "rastertools $a lists $c" '[[ $out == *$'"'"'\n'"'"'"  $c "* ]]'
+  done
   check "rastertools $a names the tools folder" '[[ $out == *"$stage/dest/usr/libexec/rastertools"* ]]'
 done
 capture "$front" --version

@@ -48,11 +48,13 @@ test_that("dimensions whose product reaches 2^31 are refused before anything is 
   expect_error(brindle(numeric(1), -9999, dims = c(2^31 - 1, 1, 1)), "has length 1")
 })
 
-test_that("NAvalue must be one finite number", {
+test_that("NAvalue must be one finite number or NA", {
   x <- array(1, c(1, 2, 1))
   expect_error(brindle(x), "NAvalue")
-  expect_error(brindle(x, NA), "'NAvalue' must be one number")
-  expect_error(brindle(x, NA_real_), "'NAvalue' must be finite")
+  expect_identical(brindle(x, NA), list(sum = matrix(2), months = matrix(2L)))
+  expect_identical(brindle(x, NA_real_), list(sum = matrix(2), months = matrix(2L)))
+  expect_identical(brindle(x, NA_integer_)$months, matrix(2L))
+  expect_error(brindle(x, c(NA, NA)), "'NAvalue' must be one number")
   expect_error(brindle(x, NaN), "'NAvalue' must be finite")
   expect_error(brindle(x, Inf), "'NAvalue' must be finite")
   expect_error(brindle(x, -Inf), "'NAvalue' must be finite")

@@ -1,0 +1,228 @@
+#include "map_tool.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "rawfile.h"
+
+namespace maps {
+namespace {
+
+using interop::ToolError;
+using interop::usage_error;
+
+// Small maps are drawn larger: a global map at 2 degrees gets 4 pixels per cell.
+constexpr int auto_width = 720;
+constexpr int max_scale = 64;
+
+std::string number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+// The conversion of an output pattern: one %d with optional flags and width.
+const std::regex& conversion() {
+  static const std::regex re("%[0 +-]?[0-9]*d");
+  return re;
+}
+
+const Colormap& colormap_of(const MapOptions& o) {
+  const std::string name = !o.cmap.empty() ? o.cmap : o.center ? "rdbu" : "viridis";
+  const Colormap* c = find_colormap(name);
+  if (!c) throw usage_error("unknown colour map '" + name + "': choose one of " + colormap_names());
+  return *c;
+}
+
+void check_options(const MapOptions& o) {
+  if (o.band && o.bands) throw usage_error("give either --band or --bands, not both");
+  if (o.band && *o.band < 0)
+    throw usage_error("--band " + std::to_string(*o.band) + " is negative");
+  if (o.scale < 0 || o.scale > max_scale)
+    throw usage_error("--scale " + std::to_string(o.scale) + " is not 1 to " +
+                      std::to_string(max_scale) + " pixels per cell");
+  if (!o.range.empty() && !(o.range[0] < o.range[1]))
+    throw usage_error("--range " + number(o.range[0]) + " " + number(o.range[1]) +
+                      ": MIN must be below MAX");
+  for (double v : o.range) {
+    if (!std::isfinite(v)) throw usage_error("--range needs finite numbers");
+  }
+  const auto& p = o.percentiles;
+  if (!(p[0] >= 0 && p[0] < p[1] && p[1] <= 100))
+    throw usage_error("--percentiles " + number(p[0]) + " " + number(p[1]) +
+                      ": need 0 <= LO < HI <= 100");
+  if (o.center && !std::isfinite(*o.center)) throw usage_error("--center needs a finite number");
+  colormap_of(o);
+}
+
+interop::RasterOptions resolved(const MapOptions& o) {
+  interop::RasterOptions r =
+      interop::resolve_defaults(o.raw, o.raster, interop::read_sidecar(o.raw));
+  if (!r.grid)
+    throw usage_error("no grid for " + o.raw + ": give --grid (or a sidecar that names one)");
+  return r;
+}
+
+int scale_of(const MapOptions& o, const Window& w) {
+  if (o.scale > 0) return o.scale;
+  return std::clamp(auto_width / w.ncol(), 1, max_scale);
+}
+
+// The band's values in the cells of the window; `shown` gets the values of the pixels inside.
+CellField field_of(const interop::PlacedGrid& g, const Window& w, const std::vector<float>& band,
+                   std::vector<float>* shown) {
+  CellField f;
+  f.nrow = w.nrow();
+  f.ncol = w.ncol();
+  const size_t n = static_cast<size_t>(f.nrow) * static_cast<size_t>(f.ncol);
+  f.value.assign(n, 0.0f);
+  f.has_pixel.assign(n, 0);
+  shown->clear();
+  for (size_t p = 0; p < g.cells.size(); ++p) {
+    const int64_t row = g.cells[p] / g.global.nlon;
+    const int64_t col = g.cells[p] % g.global.nlon;
+    if (row < w.r0 || row > w.r1 || col < w.c0 || col > w.c1) continue;
+    const size_t i = static_cast<size_t>((row - w.r0) * f.ncol + (col - w.c0));
+    f.value[i] = band[p];
+    f.has_pixel[i] = 1;
+    shown->push_back(band[p]);
+  }
+  return f;
+}
+
+struct BandStyle {
+  Range range;
+  std::string how;
+};
+
+BandStyle range_of(const MapOptions& o, const std::vector<float>& shown) {
+  BandStyle b;
+  if (!o.range.empty()) {
+    b.range = {o.range[0], o.range[1]};
+    b.how = "given";
+  } else {
+    const std::vector<float> sorted = sorted_finite(shown);
+    b.range = robust_range(sorted, o.percentiles[0], o.percentiles[1]);
+    b.how = sorted.empty()
+                ? "no finite value"
+                : "percentiles " + number(o.percentiles[0]) + "-" + number(o.percentiles[1]);
+  }
+  if (o.center) {
+    b.range = centred(b.range, *o.center);
+    b.how += ", centred on " + number(*o.center);
+  }
+  return b;
+}
+
+void report_map(std::ostream& out, const std::string& name, int64_t band, const MapStyle& s,
+                const BandStyle& b) {
+  out << name << ": band " << band << " \"" << s.title << "\", range " << number(s.range.lo)
+      << " .. " << number(s.range.hi) << " (" << b.how << "), ticks";
+  for (const std::string& t : s.ticks.labels) out << ' ' << t;
+  out << ", " << s.counts.nan << " NaN, " << s.counts.below << " below, " << s.counts.above
+      << " above\n";
+}
+
+}  // namespace
+
+Window window_of(const interop::GlobalGrid& g, const std::vector<double>& extent) {
+  Window w{0, g.nlat - 1, 0, g.nlon - 1};
+  if (extent.empty()) return w;
+  const double west = extent[0], east = extent[1], south = extent[2], north = extent[3];
+  const std::string text =
+      number(west) + " " + number(east) + " " + number(south) + " " + number(north);
+  if (!(west >= -180 && east <= 180 && south >= -90 && north <= 90))
+    throw usage_error("--extent " + text + " lies off the globe (W E S N within -180 180 -90 90)");
+  if (!(west < east && south < north))
+    throw usage_error("--extent " + text + ": need W < E and S < N");
+  const double r = g.res;
+  const double eps = 1e-9;
+  w.c0 = static_cast<int64_t>(std::ceil((west + 180) / r - 0.5 - eps));
+  w.c1 = static_cast<int64_t>(std::floor((east + 180) / r - 0.5 + eps));
+  w.r0 = static_cast<int64_t>(std::ceil((90 - north) / r - 0.5 - eps));
+  w.r1 = static_cast<int64_t>(std::floor((90 - south) / r - 0.5 + eps));
+  if (w.c0 > w.c1 || w.r0 > w.r1)
+    throw usage_error("--extent " + text + " holds no cell centre of the " + number(r) +
+                      " degree grid");
+  return w;
+}
+
+void check_pattern(const std::string& pattern) {
+  std::string rest = std::regex_replace(pattern, std::regex("%%"), "");
+  const auto n = std::distance(std::sregex_iterator(rest.begin(), rest.end(), conversion()),
+                               std::sregex_iterator());
+  rest = std::regex_replace(rest, conversion(), "");
+  if (n != 1 || rest.find('%') != std::string::npos)
+    throw usage_error("--out '" + pattern +
+                      "' must hold one band number conversion such as %d or %03d (and no other %) "
+                      "when --bands asks for several maps");
+}
+
+std::string output_name(const std::string& pattern, int64_t band) {
+  std::string s;
+  std::smatch m;
+  std::string rest = pattern;
+  // Split at the conversion, so that only it is formatted and %% becomes %.
+  std::regex_search(rest, m, conversion());
+  const std::string spec = m.str().substr(0, m.length() - 1) + "lld";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<long long>(band));
+  auto unescape = [](std::string t) { return std::regex_replace(t, std::regex("%%"), "%"); };
+  return unescape(m.prefix().str()) + buf + unescape(m.suffix().str());
+}
+
+std::string default_title(const std::string& raw, const interop::RasterOptions& r, int64_t band) {
+  std::string name = std::filesystem::path(raw).filename().string();
+  if (r.variable) name = *r.variable;
+  if (r.long_name) name = *r.long_name + (r.variable ? " (" + *r.variable + ")" : "");
+  std::string t = name + ", band " + std::to_string(band);
+  if (r.bands_per_year && r.first_year) {
+    const int64_t k = *r.bands_per_year;
+    t += " (" + std::to_string(*r.first_year + band / k);
+    if (k > 1) t += ", " + std::to_string(band % k + 1) + " of " + std::to_string(k);
+    t += ")";
+  }
+  return t;
+}
+
+int run_map(const MapOptions& o, std::ostream& report) {
+  check_options(o);
+  const interop::RasterOptions r = resolved(o);
+  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention);
+  const interop::RawFile raw(o.raw, *r.npixel);
+  interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
+  if (o.bands) want = interop::parse_band_range(*o.bands);
+  want = interop::check_band_range(&want, raw.bands(), o.raw);
+  const bool many = want.count() > 1;
+  if (many) check_pattern(o.out);
+  const Window w = window_of(grid.global, o.extent);
+
+  MapStyle style;
+  style.cmap = &colormap_of(o);
+  style.scale = scale_of(o, w);
+  style.units = r.units.value_or("");
+  std::vector<float> band(static_cast<size_t>(*r.npixel));
+  std::vector<float> shown;
+  const std::vector<std::string> inputs{o.raw, interop::sidecar_path(o.raw), *r.grid};
+  for (int64_t b = want.first; b <= want.last; ++b) {
+    interop::refuse_output_over_inputs(many ? output_name(o.out, b) : o.out, inputs);
+  }
+  for (int64_t b = want.first; b <= want.last; ++b) {
+    const std::string name = many ? output_name(o.out, b) : o.out;
+    raw.read_band(b, band);
+    const CellField field = field_of(grid, w, band, &shown);
+    const BandStyle bs = range_of(o, shown);
+    style.range = bs.range;
+    style.counts = count_outside(shown, style.range);
+    style.ticks = nice_ticks(style.range);
+    style.title = o.title ? *o.title : default_title(o.raw, r, b);
+    write_map_png(field, style, name);
+    report_map(report, name, b, style, bs);
+  }
+  return 0;
+}
+
+}  // namespace maps

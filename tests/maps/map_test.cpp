@@ -1,0 +1,573 @@
+// End-to-end tests of rastertools map: the PNG it writes, decoded with libpng, cell by cell;
+// the colour bar's range, ticks and clipping; the title; several bands; the errors.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "render.h"
+
+namespace {
+
+const char* const tool = "rastertools-map";
+
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+  return os << "(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+// A colour given as fractions (as matplotlib and ColorBrewer publish them) in 8 bits.
+Rgb frac(double r, double g, double b) {
+  return {static_cast<int>(std::lround(r * 255)), static_cast<int>(std::lround(g * 255)),
+          static_cast<int>(std::lround(b * 255))};
+}
+Rgb hex(uint32_t v) {
+  return {static_cast<int>(v >> 16), static_cast<int>((v >> 8) & 0xff), static_cast<int>(v & 0xff)};
+}
+
+// Published end and middle colours of the tables.
+const Rgb viridis_0 = frac(0.267004, 0.004874, 0.329415);
+const Rgb viridis_64 = frac(0.229739, 0.322361, 0.545706);
+const Rgb viridis_128 = frac(0.127568, 0.566949, 0.550556);
+const Rgb viridis_255 = frac(0.993248, 0.906157, 0.143936);
+const Rgb cividis_0 = frac(0.0, 0.135112, 0.304751);
+const Rgb magma_255 = frac(0.987053, 0.991438, 0.749504);
+const Rgb plasma_0 = frac(0.050383, 0.029803, 0.527975);
+const Rgb inferno_255 = frac(0.988362, 0.998364, 0.644924);
+const Rgb rdbu_blue = hex(0x053061), rdbu_white = hex(0xf7f7f7), rdbu_red = hex(0x67001f);
+const Rgb puor_orange = hex(0x7f3b08), puor_purple = hex(0x2d004b);
+const Rgb black{0, 0, 0}, cyan{0, 229, 255}, white{255, 255, 255};
+const Rgb no_pixel{224, 224, 224};
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  Rgb at(int x, int y) const {
+    const size_t i =
+        (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+  }
+};
+
+Image read_png(const std::string& path) {
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  Image out;
+  if (!png_image_begin_read_from_file(&img, path.c_str())) {
+    ADD_FAILURE() << "cannot decode " << path << ": " << img.message;
+    return out;
+  }
+  img.format = PNG_FORMAT_RGB;
+  out.width = static_cast<int>(img.width);
+  out.height = static_cast<int>(img.height);
+  out.rgb.resize(PNG_IMAGE_SIZE(img));
+  if (!png_image_finish_read(&img, nullptr, out.rgb.data(), 0, nullptr)) {
+    ADD_FAILURE() << "cannot decode " << path << ": " << img.message;
+  }
+  return out;
+}
+
+// A grid file from lon/lat in degrees (stored as hundredths).
+void write_grid(const std::string& path, const std::vector<std::pair<double, double>>& pts) {
+  std::string bytes;
+  for (auto [lon, lat] : pts) {
+    for (double v : {lon, lat}) {
+      const auto h = static_cast<int16_t>(std::lround(v * 100));
+      bytes += static_cast<char>(h & 0xff);
+      bytes += static_cast<char>((h >> 8) & 0xff);
+    }
+  }
+  e2e::write_bytes(path, bytes);
+}
+
+// The test grid: 2 degree cells, northern-edge latitudes. Pixel 0 in row 10, column 100;
+// pixel 1 (NaN in the tests) in row 20, column 50; pixel 2 in row 44, column 0.
+const std::vector<std::pair<double, double>> pts{{21, 70}, {-79, 50}, {-179, 2}};
+struct Cell {
+  int row, col;
+};
+const Cell cell0{10, 100}, cell1{20, 50}, cell2{44, 0}, empty_cell{60, 120};
+
+// The image's layout for a global 2 degree map at `scale`, from the library the program uses.
+maps::Layout global_layout(int scale) {
+  maps::CellField f;
+  f.nrow = 90;
+  f.ncol = 180;
+  maps::MapStyle s;
+  s.scale = scale;
+  return maps::layout(f, s);
+}
+
+// The colour in the middle of a cell's block.
+Rgb cell_colour(const Image& img, const maps::Layout& l, int scale, Cell c) {
+  return img.at(l.map_x + c.col * scale + scale / 2, l.map_y + c.row * scale + scale / 2);
+}
+
+// The tick labels of the report line.
+std::string ticks_of(const std::string& out) {
+  std::smatch m;
+  if (!std::regex_search(out, m, std::regex("ticks ([^,]*),"))) return "(no ticks in: " + out + ")";
+  return m[1];
+}
+
+class MapFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { write_grid(grid, pts); }
+  e2e::TempDir dir;
+  std::string grid = dir.file("grid.bin");
+  std::string raw = dir.file("v.bin");
+  std::string png = dir.file("m.png");
+};
+
+// --- a cell's value on the colour map, NaN and empty cells ------------------------------------
+
+struct ColourCase {
+  const char* name;
+  std::vector<std::string> args;
+  float value;
+  Rgb expected;
+  Rgb nan;
+};
+
+void PrintTo(const ColourCase& c, std::ostream* os) { *os << c.name; }
+
+class MapColour : public MapFiles, public ::testing::WithParamInterface<ColourCase> {};
+
+TEST_P(MapColour, CellHasTheColourOfItsValue) {
+  const ColourCase& c = GetParam();
+  e2e::write_floats(raw, {c.value, NAN, 0.0f});
+  std::vector<std::string> args{raw, "--grid", grid, "-o", png, "--scale", "3"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(3);
+  ASSERT_EQ(img.width, l.width);
+  ASSERT_EQ(img.height, l.height);
+  EXPECT_EQ(l.map_w, 540);
+  EXPECT_EQ(l.map_h, 270);
+  EXPECT_EQ(cell_colour(img, l, 3, cell0), c.expected);
+  EXPECT_EQ(cell_colour(img, l, 3, cell1), c.nan);
+  EXPECT_EQ(cell_colour(img, l, 3, empty_cell), no_pixel);
+  // every pixel of the cell's block, and the neighbours' first pixels are not of it
+  for (int dy = 0; dy < 3; ++dy) {
+    for (int dx = 0; dx < 3; ++dx) {
+      EXPECT_EQ(img.at(l.map_x + cell0.col * 3 + dx, l.map_y + cell0.row * 3 + dy), c.expected);
+    }
+  }
+  EXPECT_EQ(img.at(l.map_x + cell0.col * 3 + 3, l.map_y + cell0.row * 3), no_pixel);
+  EXPECT_EQ(img.at(l.map_x + cell0.col * 3, l.map_y + cell0.row * 3 - 1), no_pixel);
+  EXPECT_NE(r.out.find(", 1 NaN,"), std::string::npos) << r.out;
+}
+
+const ColourCase colour_cases[] = {
+    {"viridis_low", {"--range", "0", "255"}, 0.0f, viridis_0, black},
+    {"viridis_64", {"--range", "0", "255"}, 64.0f, viridis_64, black},
+    {"viridis_128", {"--range", "0", "255"}, 128.0f, viridis_128, black},
+    {"viridis_high", {"--range", "0", "255"}, 255.0f, viridis_255, black},
+    {"viridis_range_scaled", {"--range", "-10", "500"}, 500.0f, viridis_255, black},
+    {"viridis_clipped_below", {"--range", "0", "255"}, -1e30f, viridis_0, black},
+    {"viridis_clipped_above", {"--range", "0", "255"}, 256.0f, viridis_255, black},
+    {"viridis_infinity", {"--range", "0", "255"}, INFINITY, viridis_255, black},
+    {"viridis_minus_infinity", {"--range", "0", "255"}, -INFINITY, viridis_0, black},
+    {"cividis_low", {"--cmap", "cividis", "--range", "1", "2"}, 1.0f, cividis_0, black},
+    {"magma_high_nan_cyan", {"--cmap", "magma", "--range", "1", "2"}, 2.0f, magma_255, cyan},
+    {"inferno_high", {"--cmap", "inferno", "--range", "1", "2"}, 3.0f, inferno_255, cyan},
+    {"plasma_low", {"--cmap", "plasma", "--range", "1", "2"}, 1.0f, plasma_0, black},
+    {"center_is_white", {"--center", "0", "--range", "-1", "1"}, 0.0f, rdbu_white, black},
+    {"center_low_blue", {"--center", "0", "--range", "-1", "1"}, -1.0f, rdbu_blue, black},
+    {"center_high_red", {"--center", "0", "--range", "-1", "1"}, 1.0f, rdbu_red, black},
+    // the range widens to 10 +- 5 around the centre: 10 is the middle
+    {"center_widens_range", {"--center", "10", "--range", "5", "12"}, 10.0f, rdbu_white, black},
+    {"center_widened_top", {"--center", "10", "--range", "5", "12"}, 15.0f, rdbu_red, black},
+    {"puor_low",
+     {"--cmap", "puor", "--center", "0", "--range", "-1", "1"},
+     -1.0f,
+     puor_orange,
+     black},
+    {"puor_high", {"--cmap", "puor", "--range", "-1", "1"}, 1.0f, puor_purple, black},
+    // negative zero is zero: the middle of a diverging bar
+    {"negative_zero", {"--center", "0", "--range", "-1", "1"}, -0.0f, rdbu_white, black},
+};
+
+INSTANTIATE_TEST_SUITE_P(Colours, MapColour, ::testing::ValuesIn(colour_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// --- the colour bar: range, ticks, drawn labels, clipping triangles ---------------------------
+
+struct TickCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<float> values;  // pixels 0, 1, 2
+  std::string range;          // as reported
+  std::string ticks;
+  bool clipped_low, clipped_high;
+};
+
+void PrintTo(const TickCase& c, std::ostream* os) { *os << c.name; }
+
+class MapTicks : public MapFiles, public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(MapTicks, BarShowsTheRange) {
+  const TickCase& c = GetParam();
+  e2e::write_floats(raw, c.values);
+  std::vector<std::string> args{raw, "--grid", grid, "-o", png, "--scale", "2"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("range " + c.range + " ("), std::string::npos) << r.out;
+  EXPECT_EQ(ticks_of(r.out), c.ticks);
+
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(2);
+  ASSERT_EQ(img.width, l.width);
+  // each tick label is drawn: dark text pixels under the tick's place on the bar
+  std::istringstream ts(c.ticks);
+  double lo = 0, hi = 0;
+  std::sscanf(c.range.c_str(), "%lf .. %lf", &lo, &hi);
+  int nlabels = 0;
+  for (std::string t; ts >> t; ++nlabels) {
+    const int x = static_cast<int>(maps::bar_position(l, {lo, hi}, std::stod(t)));
+    int dark = 0;  // pixels of text (antialiased: any that is not white)
+    for (int y = l.label_y - 10; y <= l.label_y; ++y) {
+      for (int dx = -3; dx <= 3; ++dx) {
+        dark += !(img.at(x + dx, y) == white);
+      }
+    }
+    EXPECT_GT(dark, 2) << "no text under tick " << t;
+  }
+  EXPECT_GE(nlabels, 2);
+  // and none halfway between the first two labels
+  std::istringstream first_two(c.ticks);
+  std::string t0, t1;
+  first_two >> t0 >> t1;
+  const int mid = static_cast<int>((maps::bar_position(l, {lo, hi}, std::stod(t0)) +
+                                    maps::bar_position(l, {lo, hi}, std::stod(t1))) /
+                                   2);
+  for (int y = l.label_y - 10; y <= l.label_y; ++y) EXPECT_EQ(img.at(mid, y), white) << y;
+  // a triangle in the end colour beyond a clipped end of the bar, white otherwise
+  const int ym = l.bar_y + l.bar_h / 2;
+  const Rgb left = img.at(l.bar_x - 3, ym), right = img.at(l.bar_x + l.bar_w + 2, ym);
+  EXPECT_EQ(left == white, !c.clipped_low) << left;
+  EXPECT_EQ(right == white, !c.clipped_high) << right;
+}
+
+const TickCase tick_cases[] = {
+    {"zero_to_hundred",
+     {"--range", "0", "100"},
+     {0, 50, 100},
+     "0 .. 100",
+     "0 20 40 60 80 100",
+     false,
+     false},
+    {"minus_one_to_one",
+     {"--range", "-1", "1"},
+     {-1, 0, 1},
+     "-1 .. 1",
+     "-1.0 -0.5 0.0 0.5 1.0",
+     false,
+     false},
+    {"tenths",
+     {"--range", "0", "1"},
+     {0.5f, 0.5f, 0.5f},
+     "0 .. 1",
+     "0.0 0.2 0.4 0.6 0.8 1.0",
+     false,
+     false},
+    {"kelvin", {"--range", "250", "310"}, {240, 300, 320}, "250 .. 310", "260 280 300", true, true},
+    {"quarter_steps",
+     {"--range", "0", "1.1"},
+     {0, 1, 1.2f},
+     "0 .. 1.1",
+     "0.00 0.25 0.50 0.75 1.00",
+     false,
+     true},
+    {"small",
+     {"--range", "0.001", "0.002"},
+     {0.0015f, 0, 0.0015f},
+     "0.001 .. 0.002",
+     "0.0010 0.0012 0.0014 0.0016 0.0018 0.0020",
+     true,
+     false},
+    {"centred",
+     {"--center", "0", "--range", "-2", "5"},
+     {-5, 0, 5},
+     "-5 .. 5",
+     "-4 -2 0 2 4",
+     false,
+     false},
+    // no --range: the 2nd and 98th percentiles of the finite values (NaN and inf left out)
+    // of 3 values 0, 10, 20: 0 + 2 * 0.02 * 10 = 0.4 and 20 - 0.4 = 19.6
+    {"percentiles", {}, {0, 10, 20}, "0.4 .. 19.6", "5 10 15", true, true},
+    {"percentiles_given",
+     {"--percentiles", "0", "100"},
+     {0, 10, 20},
+     "0 .. 20",
+     "0 5 10 15 20",
+     false,
+     false},
+    {"percentiles_skip_nan_inf",
+     {"--percentiles", "0", "100"},
+     {NAN, INFINITY, 3},
+     "2 .. 4",
+     "2.0 2.5 3.0 3.5 4.0",
+     false,
+     true},
+    {"one_value_widened", {}, {7, 7, 7}, "6 .. 8", "6.0 6.5 7.0 7.5 8.0", false, false},
+    {"no_finite_value", {}, {NAN, NAN, NAN}, "0 .. 1", "0.0 0.2 0.4 0.6 0.8 1.0", false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Bar, MapTicks, ::testing::ValuesIn(tick_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// --- several bands, the title from the sidecar, the extent --------------------------------------
+
+TEST_F(MapFiles, BandsMakeOneMapEach) {
+  e2e::write_floats(raw, {0, NAN, 0, 128, NAN, 0, 255, NAN, 0});
+  const e2e::Result r =
+      e2e::run(tool, {raw, "--grid", grid, "--bands", "0-2", "--out", dir.file("b_%03d.png"),
+                      "--range", "0", "255", "--scale", "1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Rgb want[] = {viridis_0, viridis_128, viridis_255};
+  const maps::Layout l = global_layout(1);
+  for (int b = 0; b < 3; ++b) {
+    const std::string name = dir.file("b_00" + std::to_string(b) + ".png");
+    EXPECT_NE(r.out.find(name + ": band " + std::to_string(b)), std::string::npos) << r.out;
+    const Image img = read_png(name);
+    EXPECT_EQ(cell_colour(img, l, 1, cell0), want[b]) << name;
+    EXPECT_EQ(cell_colour(img, l, 1, cell1), black) << name;
+  }
+  EXPECT_FALSE(e2e::exists(dir.file("b_003.png")));
+}
+
+TEST_F(MapFiles, OneBandOfSeveral) {
+  e2e::write_floats(raw, {0, NAN, 0, 128, NAN, 0});
+  const e2e::Result r =
+      e2e::run(tool, {raw, "--grid", grid, "--band", "1", "-o", png, "--range", "0", "255"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(4);  // 720 / 180 columns
+  EXPECT_EQ(img.width, l.width);
+  EXPECT_EQ(cell_colour(img, l, 4, cell0), viridis_128);
+  EXPECT_EQ(cell_colour(img, l, 4, cell2), viridis_0);
+}
+
+TEST_F(MapFiles, SidecarGivesGridTitleAndUnits) {
+  e2e::write_floats(raw, std::vector<float>(3 * 24, 1.0f));
+  e2e::write_bytes(dir.file("v.hdr"),
+                   "ENVI\nsamples = 3\nlines = 1\nbands = 24\nheader offset = 0\n"
+                   "file type = ENVI Standard\ndata type = 4\ninterleave = bsq\nbyte order = 0\n"
+                   "rastertools grid file = grid.bin\nrastertools resolution = 2\n"
+                   "rastertools grid convention = northedge\nrastertools bands per year = 12\n"
+                   "rastertools first year = 1971\nrastertools variable = tas\n"
+                   "rastertools units = K\n");
+  const e2e::Result r = e2e::run(tool, {raw, "--band", "17", "-o", png});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": band 17 \"tas, band 17 (1972, 6 of 12)\", range 0 .. 2"),
+            std::string::npos)
+      << r.out;
+  const e2e::Result t = e2e::run(tool, {raw, "-o", png, "--title", "my title"});
+  EXPECT_NE(t.out.find(": band 0 \"my title\""), std::string::npos) << t.out;
+}
+
+TEST_F(MapFiles, TitleWithoutSidecarIsTheFileName) {
+  e2e::write_floats(raw, {1, 2, 3});
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "-o", png});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": band 0 \"v.bin, band 0\""), std::string::npos) << r.out;
+}
+
+TEST_F(MapFiles, ExtentShowsOnlyItsCells) {
+  // 20E-30E, 60N-74N: columns 100-104, rows 8-14; pixel 0 sits in row 10, column 100
+  e2e::write_floats(raw, {255, NAN, 0});
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "-o", png, "--extent", "20", "30",
+                                        "60", "74", "--range", "0", "255", "--scale", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  maps::CellField f;
+  f.nrow = 7;
+  f.ncol = 5;
+  maps::MapStyle s;
+  s.scale = 10;
+  const maps::Layout l = maps::layout(f, s);
+  const Image img = read_png(png);
+  EXPECT_EQ(img.width, l.width);
+  EXPECT_EQ(img.height, l.height);
+  EXPECT_EQ(l.map_w, 50);
+  EXPECT_EQ(l.map_h, 70);
+  EXPECT_EQ(cell_colour(img, l, 10, {2, 0}), viridis_255);
+  EXPECT_EQ(cell_colour(img, l, 10, {0, 0}), no_pixel);
+  EXPECT_EQ(cell_colour(img, l, 10, {6, 4}), no_pixel);
+  // pixels outside the extent count for nothing: no NaN shown, no value clipped
+  EXPECT_NE(r.out.find(", 0 NaN, 0 below, 0 above"), std::string::npos) << r.out;
+}
+
+TEST_F(MapFiles, CentreConventionPlacesLatitudesOnCentres) {
+  // the same cells with centre latitudes (1 degree south of the northern edges)
+  write_grid(grid, {{21, 69}, {-79, 49}, {-179, 1}});
+  e2e::write_floats(raw, {255, NAN, 0});
+  const e2e::Result r =
+      e2e::run(tool, {raw, "--grid", grid, "-o", png, "--range", "0", "255", "--scale", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(2);
+  EXPECT_EQ(cell_colour(img, l, 2, cell0), viridis_255);
+  EXPECT_EQ(cell_colour(img, l, 2, cell1), black);
+  EXPECT_EQ(cell_colour(img, l, 2, cell2), viridis_0);
+}
+
+// --- errors -----------------------------------------------------------------------------------
+
+struct ErrorCase {
+  const char* name;
+  std::vector<std::string> args;  // after RAW; "@" becomes the temp folder
+  int status;
+  std::string message;  // a part of stderr
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
+class MapErrors : public MapFiles, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(MapErrors, ClearMessageAndStatus) {
+  const ErrorCase& c = GetParam();
+  e2e::write_floats(raw, {1, 2, 3, 4, 5, 6});
+  std::vector<std::string> args{raw};
+  for (std::string a : c.args) {
+    if (a.find('@') != std::string::npos) a.replace(a.find('@'), 1, dir.path());
+    args.push_back(a);
+  }
+  const std::string before = e2e::read_bytes(raw);
+  const e2e::Result r = e2e::run(tool, args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.rfind("rastertools-map: error: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(e2e::read_bytes(raw), before);
+  EXPECT_FALSE(e2e::exists(png));
+}
+
+const ErrorCase error_cases[] = {
+    {"no_output", {"--grid", "@/grid.bin"}, 2, "--out is required"},
+    {"no_grid", {"-o", "@/m.png"}, 2, "no grid for"},
+    {"missing_grid", {"--grid", "@/nogrid.bin", "-o", "@/m.png"}, 1, "nogrid.bin"},
+    {"band_past_end",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--band", "2"},
+     2,
+     "reaches past the last band"},
+    {"negative_band",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--band", "-1"},
+     2,
+     "--band -1 is negative"},
+    {"band_and_bands",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--band", "0", "--bands", "0-1"},
+     2,
+     "either --band or --bands"},
+    {"bands_without_number",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--bands", "0-1"},
+     2,
+     "must hold one band number conversion"},
+    {"bands_two_numbers",
+     {"--grid", "@/grid.bin", "-o", "@/m%d_%d.png", "--bands", "0-1"},
+     2,
+     "must hold one band number conversion"},
+    {"bands_bad_text",
+     {"--grid", "@/grid.bin", "-o", "@/m%d.png", "--bands", "1-0"},
+     2,
+     "the first band comes after the last"},
+    {"range_reversed",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--range", "5", "1"},
+     2,
+     "--range 5 1: MIN must be below MAX"},
+    {"range_one_number", {"--grid", "@/grid.bin", "-o", "@/m.png", "--range", "5"}, 2, "--range"},
+    {"range_not_a_number",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--range", "a", "1"},
+     2,
+     "--range"},
+    {"percentiles_bad",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--percentiles", "50", "10"},
+     2,
+     "--percentiles 50 10"},
+    {"unknown_cmap",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--cmap", "jet"},
+     2,
+     "unknown colour map 'jet': choose one of viridis, cividis"},
+    {"extent_off_globe",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--extent", "0", "200", "0", "10"},
+     2,
+     "--extent 0 200 0 10 lies off the globe"},
+    {"extent_reversed",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--extent", "10", "0", "0", "10"},
+     2,
+     "need W < E and S < N"},
+    {"extent_no_cell",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--extent", "0.1", "0.2", "0", "10"},
+     2,
+     "holds no cell centre"},
+    {"scale_too_large",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--scale", "65"},
+     2,
+     "--scale 65 is not 1 to 64"},
+    {"output_is_input", {"--grid", "@/grid.bin", "-o", "@/v.bin"}, 2, "refusing to overwrite"},
+    {"output_is_grid", {"--grid", "@/grid.bin", "-o", "@/grid.bin"}, 2, "refusing to overwrite"},
+    {"output_folder_missing", {"--grid", "@/grid.bin", "-o", "@/no/m.png"}, 1, "does not exist"},
+    {"npixel_disagrees",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--npixel", "2"},
+     1,
+     "does not match grid file"},
+    {"bad_convention",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--convention", "south"},
+     2,
+     "south"},
+    {"unknown_option", {"--grid", "@/grid.bin", "-o", "@/m.png", "--colour", "x"}, 2, "--colour"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Errors, MapErrors, ::testing::ValuesIn(error_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(MapFiles, MissingInputIsNamed) {
+  const e2e::Result r = e2e::run(tool, {dir.file("none.bin"), "--grid", grid, "-o", png});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("none.bin"), std::string::npos) << r.err;
+  EXPECT_FALSE(e2e::exists(png));
+}
+
+TEST_F(MapFiles, FailedRunLeavesNoFileAndKeepsTheOldMap) {
+  e2e::write_floats(raw, {1, 2, 3});
+  e2e::write_bytes(png, "old map");
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "-o", png, "--band", "1"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(e2e::read_bytes(png), "old map");
+  const e2e::Result ok = e2e::run(tool, {raw, "--grid", grid, "-o", png});
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(e2e::read_bytes(png).substr(1, 3), "PNG");
+  // only the map: no temporary file left beside it
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    files += e.is_regular_file();
+  EXPECT_EQ(files, 3);
+}
+
+TEST(MapHelp, HelpHasAnExampleAndVersion) {
+  const e2e::Result h = e2e::run(tool, {"--help"});
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("Example:\n  rastertools map "), std::string::npos) << h.out;
+  EXPECT_NE(h.out.find("rdbu: diverging"), std::string::npos);
+  const e2e::Result v = e2e::run(tool, {"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out.rfind("rastertools ", 0), 0u) << v.out;
+}
+
+}  // namespace
