@@ -1,0 +1,100 @@
+// rastertools import: the command line of import_run.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "import_run.h"
+#include "tool.h"
+
+namespace {
+
+using interop::importer::ImportOptions;
+
+const char* const kDescription =
+    "Imports one variable of a NetCDF file (or of a GeoTIFF or another raster file GDAL reads)\n"
+    "on a regular longitude/latitude grid into a raw raster file (float32 little-endian, band\n"
+    "after band, one value per pixel), its grid file and its sidecar NAME.hdr (ENVI header\n"
+    "with the grid file, resolution, convention, bands per year, first year, variable, units).\n"
+    "\n"
+    "Pixels: without --grid, every cell that holds a value in the first step imported, rows\n"
+    "north to south, west to east; their grid goes to --grid-out (default NAME.grid.bin beside\n"
+    "the output) in --convention (default northedge). With --grid, the pixels of that grid file\n"
+    "in its order; a pixel whose cell holds no value becomes NaN, and a warning counts them.\n"
+    "Latitudes may run either way, longitudes over -180..180 or 0..360.\n"
+    "\n"
+    "Values: _FillValue and missing_value become NaN; packed values are unpacked as\n"
+    "stored * scale_factor + add_offset (in double, rounded once to float); float values are\n"
+    "copied bit for bit. The variable is (time, lat, lon) or (lat, lon); --var names it when the\n"
+    "file holds several.\n"
+    "\n"
+    "Time: --years Y1-Y2 keeps the calendar years Y1..Y2 of the time coordinate (units\n"
+    "'<days|hours|months|years> since DATE'; calendars standard, gregorian,\n"
+    "proleptic_gregorian, julian, noleap, 365_day, all_leap, 366_day, 360_day). Every year\n"
+    "imported must hold the same number of steps (monthly or annual data; daily data only on a\n"
+    "calendar without leap days).\n"
+    "\n"
+    "At the end a line for people, then one for scripts:\n"
+    "  npixel N nbandsyear K nyears Y firstyear F\n"
+    "(F is NA when the input has no time axis; its bands then count as one year.)";
+
+const char* const kExample =
+    "  rastertools import tas_gswp3_1971_2000.nc -o tas.bin --var tas --years 1971-2000\n"
+    "  rastertools import pr.nc -o pr.bin --grid tas.grid.bin   # the same pixels as tas.bin\n"
+    "  read -r _ npixel _ nbands _ nyears _ first < <(rastertools import tas.nc -o tas.bin | "
+    "tail -n 1)";
+
+std::string program_name(int argc, char** argv) {
+  if (argc < 1 || !argv[0] || !*argv[0]) return "rastertools-import";
+  return std::filesystem::path(argv[0]).filename().string();
+}
+
+std::string human_line(const interop::importer::ImportSummary& s, const ImportOptions& opt) {
+  std::string years = s.first_year ? std::to_string(s.nyears) + " years of " +
+                                         std::to_string(s.bands_per_year) + " from " +
+                                         std::to_string(*s.first_year)
+                                   : "no time axis";
+  std::string what = s.variable.empty() ? "the bands" : s.variable;
+  if (!s.units.empty()) what += " [" + s.units + "]";
+  char res[32];
+  std::snprintf(res, sizeof res, "%.10g", s.res);
+  return "imported " + what + " of " + opt.input + ": " + std::to_string(s.npixel) + " pixels, " +
+         std::to_string(s.bands_per_year * s.nyears) + " bands (" + years + ") into " + s.raw +
+         "; grid " + s.grid + " (" + res + " degree, " + interop::convention_name(s.convention) +
+         "), sidecar " + s.sidecar;
+}
+
+int run(int argc, char** argv) {
+  CLI::App app;
+  interop::setup_app(app, kDescription, kExample);
+  ImportOptions opt;
+  std::string convention, years;
+  app.add_option("input", opt.input, "NetCDF file (or GeoTIFF ...) to import")->required();
+  app.add_option("-o,--output", opt.output, "raw raster file to write (NAME.bin)")->required();
+  app.add_option("--var", opt.var, "variable to import (needed when the file holds several)");
+  auto* grid = app.add_option("--grid", opt.grid, "take the pixels of this grid file");
+  auto* grid_out =
+      app.add_option("--grid-out", opt.grid_out, "grid file to write (default NAME.grid.bin)");
+  grid->excludes(grid_out);
+  app.add_option("--res", opt.res, "resolution in degrees (default: from the input or --grid)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--convention", convention,
+                 "latitudes of the grid: centre or northedge (default northedge; with --grid "
+                 "inferred from it)");
+  app.add_option("--years", years, "calendar years to import, Y1-Y2 or Y");
+  interop::parse_command_line(app, argc, argv);
+  if (!convention.empty()) opt.convention = interop::parse_convention(convention);
+  if (!years.empty()) opt.years = interop::importer::parse_year_range(years);
+
+  const std::string program = program_name(argc, argv);
+  const interop::importer::ImportSummary s = interop::importer::run_import(opt, program.c_str());
+  std::printf("%s\n%s\n", human_line(s, opt).c_str(), interop::importer::summary_line(s).c_str());
+  if (std::fflush(stdout) != 0) throw interop::ToolError("cannot write to standard output");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string program = program_name(argc, argv);
+  return interop::run_tool(program.c_str(), [&] { return run(argc, argv); });
+}

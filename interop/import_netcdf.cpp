@@ -1,0 +1,354 @@
+// NetCDF input through libnetcdf's C API: the data variable on a (time, lat, lon) or (lat, lon)
+// grid, its coordinates, time axis, fill values and packing.
+#include <netcdf.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "import_source.h"
+#include "tool.h"
+
+namespace interop::importer {
+
+namespace {
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// An open NetCDF file, closed when it goes.
+class NcFile {
+ public:
+  NcFile(int id, std::string path) : id_(id), path_(std::move(path)) {}
+  ~NcFile() { nc_close(id_); }
+  NcFile(const NcFile&) = delete;
+  NcFile& operator=(const NcFile&) = delete;
+  int id() const { return id_; }
+  const std::string& path() const { return path_; }
+
+  void check(int status, const std::string& what) const {
+    if (status != NC_NOERR)
+      throw ToolError("cannot read " + what + " of '" + path_ + "': " + nc_strerror(status));
+  }
+
+  std::string var_name(int var) const {
+    char name[NC_MAX_NAME + 1] = {};
+    check(nc_inq_varname(id_, var, name), "a variable name");
+    return name;
+  }
+
+  std::string dim_name(int dim) const {
+    char name[NC_MAX_NAME + 1] = {};
+    check(nc_inq_dimname(id_, dim, name), "a dimension name");
+    return name;
+  }
+
+  size_t dim_len(int dim) const {
+    size_t n = 0;
+    check(nc_inq_dimlen(id_, dim, &n), "the length of dimension " + dim_name(dim));
+    return n;
+  }
+
+  std::vector<int> var_dims(int var) const {
+    int n = 0;
+    check(nc_inq_varndims(id_, var, &n), "the dimensions of " + var_name(var));
+    std::vector<int> dims(static_cast<size_t>(n));
+    if (n > 0) check(nc_inq_vardimid(id_, var, dims.data()), "the dimensions of " + var_name(var));
+    return dims;
+  }
+
+  nc_type var_type(int var) const {
+    nc_type t = NC_NAT;
+    check(nc_inq_vartype(id_, var, &t), "the type of " + var_name(var));
+    return t;
+  }
+
+  /// The variable named like dimension `dim` (its coordinate variable), or -1.
+  int coord_var(int dim) const {
+    int var = -1;
+    if (nc_inq_varid(id_, dim_name(dim).c_str(), &var) != NC_NOERR) return -1;
+    const std::vector<int> dims = var_dims(var);
+    return dims.size() == 1 && dims[0] == dim ? var : -1;
+  }
+
+  /// A text attribute (NC_CHAR or one NC_STRING), empty when missing.
+  std::string text_att(int var, const char* name) const {
+    nc_type t = NC_NAT;
+    size_t len = 0;
+    if (nc_inq_att(id_, var, name, &t, &len) != NC_NOERR) return "";
+    if (t == NC_CHAR) {
+      std::string s(len, '\0');
+      check(nc_get_att_text(id_, var, name, s.data()), std::string("attribute ") + name);
+      return std::string(s.c_str());
+    }
+    if (t == NC_STRING && len >= 1) {
+      std::vector<char*> v(len, nullptr);
+      check(nc_get_att_string(id_, var, name, v.data()), std::string("attribute ") + name);
+      std::string s = v[0] ? v[0] : "";
+      nc_free_string(len, v.data());
+      return s;
+    }
+    return "";
+  }
+
+  /// A numeric attribute's values as double; empty when missing or text.
+  std::vector<double> num_att(int var, const char* name) const {
+    nc_type t = NC_NAT;
+    size_t len = 0;
+    if (nc_inq_att(id_, var, name, &t, &len) != NC_NOERR || t == NC_CHAR || t == NC_STRING)
+      return {};
+    std::vector<double> v(len);
+    check(nc_get_att_double(id_, var, name, v.data()), std::string("attribute ") + name);
+    return v;
+  }
+
+  bool has_att(int var, const char* name) const {
+    return nc_inq_att(id_, var, name, nullptr, nullptr) == NC_NOERR;
+  }
+
+  std::vector<double> values(int var, size_t n) const {
+    std::vector<double> v(n);
+    if (n > 0) check(nc_get_var_double(id_, var, v.data()), "the values of " + var_name(var));
+    return v;
+  }
+
+ private:
+  int id_;
+  std::string path_;
+};
+
+bool one_of(const std::string& s, std::initializer_list<const char*> names) {
+  return std::any_of(names.begin(), names.end(), [&](const char* n) { return s == n; });
+}
+
+// A dimension is latitude (or longitude) by its name or its coordinate variable's attributes.
+bool is_axis(const NcFile& nc, int dim, bool lat) {
+  const std::string name = lower(nc.dim_name(dim));
+  if (lat ? one_of(name, {"lat", "latitude", "y"}) : one_of(name, {"lon", "longitude", "x"}))
+    return true;
+  const int var = nc.coord_var(dim);
+  if (var < 0) return false;
+  const std::string standard = lower(nc.text_att(var, "standard_name"));
+  const std::string units = lower(nc.text_att(var, "units"));
+  if (lat)
+    return standard == "latitude" ||
+           one_of(units, {"degrees_north", "degree_north", "degree_n", "degrees_n"});
+  return standard == "longitude" ||
+         one_of(units, {"degrees_east", "degree_east", "degree_e", "degrees_e"});
+}
+
+struct Layout {
+  int lat_dim = -1, lon_dim = -1, time_dim = -1;
+};
+
+// The variable's place of lat and lon among its dimensions; lat_dim/lon_dim -1 when it has none.
+Layout layout_of(const NcFile& nc, int var) {
+  Layout l;
+  for (const int d : nc.var_dims(var)) {
+    if (l.lat_dim < 0 && is_axis(nc, d, true)) {
+      l.lat_dim = d;
+    } else if (l.lon_dim < 0 && is_axis(nc, d, false)) {
+      l.lon_dim = d;
+    }
+  }
+  return l;
+}
+
+bool is_coordinate(const NcFile& nc, int var) {
+  const std::vector<int> dims = nc.var_dims(var);
+  return dims.size() == 1 && nc.dim_name(dims[0]) == nc.var_name(var);
+}
+
+std::vector<int> data_variables(const NcFile& nc) {
+  int nvars = 0;
+  nc.check(nc_inq_nvars(nc.id(), &nvars), "the variables");
+  std::vector<int> out;
+  for (int v = 0; v < nvars; ++v) {
+    if (is_coordinate(nc, v)) continue;
+    const Layout l = layout_of(nc, v);
+    if (l.lat_dim >= 0 && l.lon_dim >= 0) out.push_back(v);
+  }
+  return out;
+}
+
+std::string name_list(const NcFile& nc, const std::vector<int>& vars) {
+  std::string s;
+  for (const int v : vars) s += (s.empty() ? "" : ", ") + nc.var_name(v);
+  return s;
+}
+
+std::string all_variable_names(const NcFile& nc) {
+  int nvars = 0;
+  nc.check(nc_inq_nvars(nc.id(), &nvars), "the variables");
+  std::vector<int> all(static_cast<size_t>(nvars));
+  for (int v = 0; v < nvars; ++v) all[static_cast<size_t>(v)] = v;
+  return nvars ? name_list(nc, all) : "none";
+}
+
+int choose_variable(const NcFile& nc, const std::string& var) {
+  const std::vector<int> data = data_variables(nc);
+  const std::string where = "'" + nc.path() + "'";
+  if (data.empty())
+    throw ToolError(where + " holds no variable on a latitude/longitude grid (its variables: " +
+                    all_variable_names(nc) + ")");
+  const std::string listing = "; its data variables: " + name_list(nc, data);
+  if (var.empty()) {
+    if (data.size() > 1)
+      throw ToolError(where + " holds several data variables (" + name_list(nc, data) +
+                      "): choose one with --var");
+    return data[0];
+  }
+  int id = -1;
+  if (nc_inq_varid(nc.id(), var.c_str(), &id) != NC_NOERR)
+    throw ToolError(where + " has no variable '" + var + "'" + listing);
+  if (std::find(data.begin(), data.end(), id) == data.end())
+    throw ToolError("variable '" + var + "' of " + where + " is not on a latitude/longitude grid" +
+                    listing);
+  return id;
+}
+
+std::string dims_text(const NcFile& nc, const std::vector<int>& dims) {
+  std::string s;
+  for (const int d : dims) s += (s.empty() ? "" : ", ") + nc.dim_name(d);
+  return "(" + s + ")";
+}
+
+// Step times: the middle of each step's bounds when the coordinate names bounds of shape (n, 2).
+std::vector<double> step_times(const NcFile& nc, int tvar, size_t n) {
+  std::vector<double> t = nc.values(tvar, n);
+  int bvar = -1;
+  const std::string bounds = nc.text_att(tvar, "bounds");
+  if (bounds.empty() || nc_inq_varid(nc.id(), bounds.c_str(), &bvar) != NC_NOERR) return t;
+  const std::vector<int> bdims = nc.var_dims(bvar);
+  if (bdims.size() != 2 || nc.dim_len(bdims[0]) != n || nc.dim_len(bdims[1]) != 2) return t;
+  const std::vector<double> b = nc.values(bvar, 2 * n);
+  for (size_t i = 0; i < n; ++i) t[i] = b[2 * i] / 2 + b[2 * i + 1] / 2;
+  return t;
+}
+
+// Fill and missing values (CF: in the stored type), and packing.
+Unpacking unpacking_of(const NcFile& nc, int var) {
+  Unpacking u;
+  u.missing = nc.num_att(var, "_FillValue");
+  const nc_type type = nc.var_type(var);
+  if (u.missing.empty()) {
+    // Without _FillValue, unwritten values hold the library's default fill (not for bytes,
+    // whose every value may be data).
+    switch (type) {
+      case NC_SHORT:
+        u.missing.push_back(NC_FILL_SHORT);
+        break;
+      case NC_INT:
+        u.missing.push_back(NC_FILL_INT);
+        break;
+      case NC_FLOAT:
+        u.missing.push_back(static_cast<double>(NC_FILL_FLOAT));
+        break;
+      case NC_DOUBLE:
+        u.missing.push_back(NC_FILL_DOUBLE);
+        break;
+      default:
+        break;
+    }
+  }
+  for (const double m : nc.num_att(var, "missing_value")) u.missing.push_back(m);
+  const std::vector<double> scale = nc.num_att(var, "scale_factor");
+  const std::vector<double> offset = nc.num_att(var, "add_offset");
+  if (!scale.empty()) u.scale = scale[0];
+  if (!offset.empty()) u.offset = offset[0];
+  u.packed = !scale.empty() || !offset.empty();
+  return u;
+}
+
+class NetcdfSource : public Source {
+ public:
+  NetcdfSource(int id, const std::string& path, const std::string& var) : nc_(id, path) {
+    var_ = choose_variable(nc_, var);
+    describe();
+    unpacking_ = unpacking_of(nc_, var_);
+    float_direct_ = nc_.var_type(var_) == NC_FLOAT && !unpacking_.packed;
+  }
+
+  void read_step(int64_t t, std::vector<float>& out) override {
+    const size_t n = info_.lat.size() * info_.lon.size();
+    out.resize(n);
+    std::vector<size_t> start(has_time_ ? 3 : 2, 0), count{info_.lat.size(), info_.lon.size()};
+    if (has_time_) {
+      start[0] = static_cast<size_t>(t);
+      count.insert(count.begin(), 1);
+    }
+    const std::string what = "step " + std::to_string(t + 1) + " of " + info_.variable;
+    if (float_direct_) {
+      nc_.check(nc_get_vara_float(nc_.id(), var_, start.data(), count.data(), out.data()), what);
+      unpacking_.apply(out.data(), n);
+      return;
+    }
+    stored_.resize(n);
+    nc_.check(nc_get_vara_double(nc_.id(), var_, start.data(), count.data(), stored_.data()), what);
+    unpacking_.apply(stored_.data(), out.data(), n);
+  }
+
+ private:
+  void describe() {
+    info_.path = nc_.path();
+    info_.format = "NetCDF";
+    info_.variable = nc_.var_name(var_);
+    info_.units = nc_.text_att(var_, "units");
+    info_.long_name = nc_.text_att(var_, "long_name");
+    if (info_.long_name.empty()) info_.long_name = nc_.text_att(var_, "standard_name");
+    const Layout l = layout_of(nc_, var_);
+    const std::vector<int> dims = nc_.var_dims(var_);
+    has_time_ = dims.size() == 3;
+    const bool order_ok = dims.size() >= 2 && dims.size() <= 3 &&
+                          dims[dims.size() - 2] == l.lat_dim && dims.back() == l.lon_dim;
+    if (!order_ok)
+      throw ToolError("variable '" + info_.variable + "' of '" + info_.path + "' has dimensions " +
+                      dims_text(nc_, dims) + ": import reads (time, lat, lon) or (lat, lon)");
+    info_.lat = axis_values(l.lat_dim);
+    info_.lon = axis_values(l.lon_dim);
+    if (has_time_) describe_time(dims[0]);
+  }
+
+  std::vector<double> axis_values(int dim) const {
+    const int var = nc_.coord_var(dim);
+    if (var < 0)
+      throw ToolError("'" + info_.path + "' has no coordinate variable for dimension " +
+                      nc_.dim_name(dim));
+    return nc_.values(var, nc_.dim_len(dim));
+  }
+
+  void describe_time(int dim) {
+    info_.nsteps = static_cast<int64_t>(nc_.dim_len(dim));
+    const int tvar = nc_.coord_var(dim);
+    if (tvar < 0) {
+      info_.time_problem = "it has no coordinate variable '" + nc_.dim_name(dim) + "'";
+      return;
+    }
+    info_.time_units = nc_.text_att(tvar, "units");
+    info_.calendar = nc_.text_att(tvar, "calendar");
+    if (info_.calendar.empty()) info_.calendar = "standard";
+    info_.time = step_times(nc_, tvar, static_cast<size_t>(info_.nsteps));
+  }
+
+  NcFile nc_;
+  int var_ = -1;
+  bool has_time_ = false;
+  bool float_direct_ = false;
+  Unpacking unpacking_;
+  std::vector<double> stored_;
+};
+
+}  // namespace
+
+std::unique_ptr<Source> open_netcdf(const std::string& path, const std::string& var) {
+  int id = -1;
+  const int status = nc_open(path.c_str(), NC_NOWRITE, &id);
+  if (status == NC_ENOTNC) return nullptr;
+  if (status != NC_NOERR)
+    throw ToolError("cannot open '" + path + "' as NetCDF: " + nc_strerror(status));
+  return std::make_unique<NetcdfSource>(id, path, var);
+}
+
+}  // namespace interop::importer
