@@ -9,7 +9,8 @@ DESTDIR ?=
 WERROR ?= OFF
 check test asan-test: WERROR = ON
 
-.PHONY: all deps build check test asan-test format-check demo bench install uninstall clean
+.PHONY: all deps build check test asan-test format-check demo bench install uninstall clean \
+  check-cluster
 
 all: build
 
@@ -39,6 +40,11 @@ check: format-check test asan-test
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# The example ensemble workflow on a one-node Slurm cluster that the script starts and stops (as
+# root; several minutes). Not part of check.
+check-cluster: build
+	@workflow/cluster/check-cluster.sh $(BUILD)
 
 # The map shown in README.md (docs/map-angle.png), from the demo's output.
 .PHONY: docs-map
