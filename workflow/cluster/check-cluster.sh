@@ -5,13 +5,14 @@
 # node's real CPUs and memory, private ports and munge socket), runs the example ensemble locally
 # and then through the Slurm profile workflow/profiles/slurm, checks that every job ran as a
 # Slurm job (the job completion log) and that both runs gave the same results, and stops the
-# daemons again, also when something fails.
+# daemons again, also when something fails. KEEP=1 keeps the temporary folder (configuration,
+# daemon logs, both runs); EXAMPLE_FORMAT=raw gives the example raw future files (no imports).
 set -uo pipefail
 # Read whole before it runs (an edit during a run must not change the running script).
 {
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-rt=${TEST_RASTERTOOLS:-$build/bin/rastertools}
+rt=$build/bin/rastertools
 ext=nc
 [[ ${EXAMPLE_FORMAT:-netcdf} == raw ]] && ext=bin
 work=$(mktemp -d /tmp/check-cluster.XXXXXX)

@@ -1,5 +1,5 @@
-# The summary plot of the ensemble: the area-weighted global mean of band 1 of the main corvane
-# outputs, one bar per model x scenario. Run by snakemake (the `snakemake` object).
+# The summary plot of the ensemble: the area-weighted global mean of the first band of the main
+# corvane outputs, one bar per model x scenario. Run by snakemake (the `snakemake` object).
 import csv
 import sys
 
@@ -12,11 +12,11 @@ PANELS = ["angle", "magnitude", "angle_global", "magnitude_global"]
 
 
 def read_first_bands(path):
-    """{output: {run: mean}} for band 1 of every output in PANELS."""
+    """{output: {run: mean}} for the first band (0) of every output in PANELS."""
     values = {name: {} for name in PANELS}
     with open(path, newline="") as f:
         for row in csv.DictReader(f):
-            if row["output"] in values and row["band"] == "1" and row["area_mean"] != "":
+            if row["output"] in values and row["band"] == "0" and row["area_mean"] != "":
                 run = f"{row['model']}\n{row['scenario']}"
                 values[row["output"]][run] = float(row["area_mean"])
     return values
@@ -28,7 +28,7 @@ def plot(values, path):
         runs = list(values[name])
         ax.bar(range(len(runs)), [values[name][r] for r in runs], color="#4477aa")
         ax.set_xticks(range(len(runs)), runs, fontsize=7)
-        ax.set_title(f"{name} (band 1)", fontsize=10)
+        ax.set_title(f"{name} (first band)", fontsize=10)
         ax.grid(axis="y", alpha=0.3)
     fig.suptitle("Area-weighted global means")
     fig.savefig(path, dpi=80)
