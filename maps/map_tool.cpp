@@ -196,7 +196,8 @@ int run_map(const MapOptions& o, std::ostream& report) {
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);
   want = interop::check_band_range(&want, raw.bands(), o.raw);
-  const bool many = want.count() > 1;
+  // With --bands the name is a pattern, even for a range of one band.
+  const bool many = o.bands.has_value();
   if (many) check_pattern(o.out);
   const Window w = window_of(grid.global, o.extent);
 
