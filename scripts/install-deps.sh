@@ -11,7 +11,7 @@ packages=(
   clang-format
   time
   r-cran-terra  # the R package's SpatRasters (suggested there; its tests use it)
-  libcairo2-dev pkg-config fonts-dejavu-core  # rastertools map: drawing, its text font
+  libcairo2-dev pkg-config fonts-dejavu-core libpng-dev  # rastertools map: drawing, font; PNG in its tests
 )
 
 missing=()
