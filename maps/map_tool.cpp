@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "rawfile.h"
 
@@ -24,10 +23,40 @@ std::string number(double v) {
   return buf;
 }
 
-// The conversion of an output pattern: one %d with optional flags and width.
-const std::regex& conversion() {
-  static const std::regex re("%[0 +-]?[0-9]*d");
-  return re;
+// An output pattern split at its conversion (%d with optional flag and width), %% read as %.
+struct Pattern {
+  std::string prefix, spec, suffix;
+  int conversions = 0;
+  bool stray = false;  // a % that starts no conversion
+};
+
+Pattern split_pattern(const std::string& s) {
+  Pattern p;
+  std::string* part = &p.prefix;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      *part += s[i];
+      continue;
+    }
+    if (i + 1 < s.size() && s[i + 1] == '%') {
+      *part += '%';
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    if (j < s.size() && (s[j] == '0' || s[j] == ' ' || s[j] == '+' || s[j] == '-')) ++j;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j;
+    if (j < s.size() && s[j] == 'd') {
+      if (++p.conversions == 1) {
+        p.spec = s.substr(i, j - i) + "lld";
+        part = &p.suffix;
+      }
+      i = j;
+    } else {
+      p.stray = true;
+    }
+  }
+  return p;
 }
 
 const Colormap& colormap_of(const MapOptions& o) {
@@ -151,27 +180,18 @@ Window window_of(const interop::GlobalGrid& g, const std::vector<double>& extent
 }
 
 void check_pattern(const std::string& pattern) {
-  std::string rest = std::regex_replace(pattern, std::regex("%%"), "");
-  const auto n = std::distance(std::sregex_iterator(rest.begin(), rest.end(), conversion()),
-                               std::sregex_iterator());
-  rest = std::regex_replace(rest, conversion(), "");
-  if (n != 1 || rest.find('%') != std::string::npos)
+  const Pattern p = split_pattern(pattern);
+  if (p.conversions != 1 || p.stray)
     throw usage_error("--out '" + pattern +
                       "' must hold one band number conversion such as %d or %03d (and no other %) "
                       "when --bands asks for several maps");
 }
 
 std::string output_name(const std::string& pattern, int64_t band) {
-  std::string s;
-  std::smatch m;
-  std::string rest = pattern;
-  // Split at the conversion, so that only it is formatted and %% becomes %.
-  std::regex_search(rest, m, conversion());
-  const std::string spec = m.str().substr(0, m.length() - 1) + "lld";
+  const Pattern p = split_pattern(pattern);
   char buf[64];
-  std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<long long>(band));
-  auto unescape = [](std::string t) { return std::regex_replace(t, std::regex("%%"), "%"); };
-  return unescape(m.prefix().str()) + buf + unescape(m.suffix().str());
+  std::snprintf(buf, sizeof buf, p.spec.c_str(), static_cast<long long>(band));
+  return p.prefix + buf + p.suffix;
 }
 
 std::string default_title(const std::string& raw, const interop::RasterOptions& r, int64_t band) {
@@ -196,7 +216,8 @@ int run_map(const MapOptions& o, std::ostream& report) {
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);
   want = interop::check_band_range(&want, raw.bands(), o.raw);
-  const bool many = want.count() > 1;
+  // With --bands the name is a pattern, even for a range of one band.
+  const bool many = o.bands.has_value();
   if (many) check_pattern(o.out);
   const Window w = window_of(grid.global, o.extent);
 

@@ -81,6 +81,17 @@ void draw_text(cairo_t* cr, const std::string& text, double x, double y, double 
   cairo_show_text(cr, text.c_str());
 }
 
+// The title, in a smaller font when it would not fit the image's width.
+void draw_title(cairo_t* cr, const std::string& title, const Layout& l) {
+  cairo_select_font_face(cr, font_family, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, title_font);
+  cairo_text_extents_t e;
+  cairo_text_extents(cr, title.c_str(), &e);
+  const double room = l.width - 2.0 * margin;
+  const double size = e.x_advance > room ? title_font * room / e.x_advance : title_font;
+  draw_text(cr, title, l.width / 2.0, title_h - 12, size, true, 0.5);
+}
+
 // The bar: one column of pixels per step of colour; a triangle at an end whose values are
 // clipped, in that end's colour.
 void draw_bar(cairo_t* cr, const MapStyle& s, const Layout& l) {
@@ -207,7 +218,7 @@ void write_map_png(const CellField& field, const MapStyle& style, const std::str
   cairo_paint(cr.get());
   draw_cells(surf.get(), field, style, l);
   cairo_set_source_rgb(cr.get(), 0, 0, 0);
-  draw_text(cr.get(), style.title, l.width / 2.0, title_h - 12, title_font, true, 0.5);
+  draw_title(cr.get(), style.title, l);
   draw_bar(cr.get(), style, l);
   draw_ticks(cr.get(), style, l);
   draw_legend(cr.get(), style, l);

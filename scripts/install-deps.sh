@@ -10,10 +10,10 @@ packages=(
   libmpfr-dev
   clang-format
   time
-  # NetCDF and GeoTIFF (info, export): libraries, command-line option parser, and the peers the
-  # tests read the outputs with (ncdump, gdalinfo, cdo, R terra).
+  # NetCDF and GeoTIFF (info, export, import): libraries, command-line option parser, and the
+  # peers the tests read the outputs with (ncdump, gdalinfo, cdo, R terra).
   libnetcdf-dev netcdf-bin libgdal-dev gdal-bin cdo libcli11-dev r-cran-terra
-  libcairo2-dev pkg-config fonts-dejavu-core  # rastertools map: drawing, its text font
+  libcairo2-dev pkg-config fonts-dejavu-core libpng-dev  # rastertools map: drawing, font; PNG in its tests
 )
 
 missing=()

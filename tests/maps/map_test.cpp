@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
 #include "render.h"
+#include "scale.h"
 
 namespace {
 
@@ -117,9 +117,10 @@ Rgb cell_colour(const Image& img, const maps::Layout& l, int scale, Cell c) {
 
 // The tick labels of the report line.
 std::string ticks_of(const std::string& out) {
-  std::smatch m;
-  if (!std::regex_search(out, m, std::regex("ticks ([^,]*),"))) return "(no ticks in: " + out + ")";
-  return m[1];
+  const size_t at = out.find(", ticks ");
+  const size_t end = out.find(',', at + 1);
+  if (at == std::string::npos || end == std::string::npos) return "(no ticks in: " + out + ")";
+  return out.substr(at + 8, end - at - 8);
 }
 
 class MapFiles : public ::testing::Test {
@@ -353,6 +354,15 @@ TEST_F(MapFiles, BandsMakeOneMapEach) {
   EXPECT_FALSE(e2e::exists(dir.file("b_003.png")));
 }
 
+TEST_F(MapFiles, BandsOfOneBandStillUseThePattern) {
+  e2e::write_floats(raw, {0, NAN, 0, 0, NAN, 0, 255, NAN, 0});
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "--bands", "2-2", "--out",
+                                        dir.file("b_%d%%.png"), "--range", "0", "255"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Image img = read_png(dir.file("b_2%.png"));
+  EXPECT_EQ(cell_colour(img, global_layout(4), 4, cell0), viridis_255);
+}
+
 TEST_F(MapFiles, OneBandOfSeveral) {
   e2e::write_floats(raw, {0, NAN, 0, 128, NAN, 0});
   const e2e::Result r =
@@ -428,6 +438,68 @@ TEST_F(MapFiles, CentreConventionPlacesLatitudesOnCentres) {
   EXPECT_EQ(cell_colour(img, l, 2, cell2), viridis_0);
 }
 
+// --- the colour bar's numbers, from the library ---------------------------------------------
+
+struct LabelCase {
+  const char* name;
+  double lo, hi;
+  std::string labels;
+};
+
+void PrintTo(const LabelCase& c, std::ostream* os) { *os << c.name; }
+
+class TickLabels : public ::testing::TestWithParam<LabelCase> {};
+
+TEST_P(TickLabels, NiceStepsAndLabels) {
+  const LabelCase& c = GetParam();
+  const maps::Ticks t = maps::nice_ticks({c.lo, c.hi});
+  std::string joined;
+  for (const std::string& s : t.labels) joined += (joined.empty() ? "" : " ") + s;
+  EXPECT_EQ(joined, c.labels);
+}
+
+const LabelCase label_cases[] = {
+    {"hundred", 0, 100, "0 20 40 60 80 100"},
+    {"offset_range", 3, 97, "20 40 60 80"},
+    {"negative", -7.5, -2.5, "-7 -6 -5 -4 -3"},
+    {"millions", -1e7, 1e7, "-1e+07 -5e+06 0 5e+06 1e+07"},
+    {"fine", 0.5, 0.51, "0.500 0.502 0.504 0.506 0.508 0.510"},
+    {"tiny", 1e-6, 2e-6, "1e-06 1.2e-06 1.4e-06 1.6e-06 1.8e-06 2e-06"},
+    {"percent", 85.6321, 114.368, "90 100 110"},
+    {"fifths", -0.5, 0.5, "-0.4 -0.2 0.0 0.2 0.4"},
+    {"quarter", 0, 1.1, "0.00 0.25 0.50 0.75 1.00"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Labels, TickLabels, ::testing::ValuesIn(label_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(TickLabel, NegativeZeroIsZero) { EXPECT_EQ(maps::tick_label(-0.0, 0.5), "0.0"); }
+
+struct PercentileCase {
+  const char* name;
+  std::vector<float> sorted;
+  double p, expected;
+};
+
+void PrintTo(const PercentileCase& c, std::ostream* os) { *os << c.name; }
+
+class Percentiles : public ::testing::TestWithParam<PercentileCase> {};
+
+TEST_P(Percentiles, InterpolateLikeRType7) {
+  const PercentileCase& c = GetParam();
+  EXPECT_EQ(maps::percentile(c.sorted, c.p), c.expected);
+}
+
+// R: quantile(c(1, 2, 3, 4), c(0, 0.5, 1, 0.02)) = 1, 2.5, 4, 1.06
+const PercentileCase percentile_cases[] = {
+    {"lowest", {1, 2, 3, 4}, 0, 1},    {"median_between", {1, 2, 3, 4}, 50, 2.5},
+    {"highest", {1, 2, 3, 4}, 100, 4}, {"two_percent", {1, 2, 3, 4}, 2, 1 + 3 * 0.02},
+    {"one_value", {7}, 98, 7},
+};
+
+INSTANTIATE_TEST_SUITE_P(Range, Percentiles, ::testing::ValuesIn(percentile_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // --- errors -----------------------------------------------------------------------------------
 
 struct ErrorCase {
@@ -481,6 +553,10 @@ const ErrorCase error_cases[] = {
      "must hold one band number conversion"},
     {"bands_two_numbers",
      {"--grid", "@/grid.bin", "-o", "@/m%d_%d.png", "--bands", "0-1"},
+     2,
+     "must hold one band number conversion"},
+    {"bands_stray_percent",
+     {"--grid", "@/grid.bin", "-o", "@/m%d%s.png", "--bands", "0-1"},
      2,
      "must hold one band number conversion"},
     {"bands_bad_text",

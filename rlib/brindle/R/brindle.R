@@ -114,7 +114,7 @@ brindle_spatraster <- function(x, NAvalue, dims) {
     }
   }
   out <- brindle(terra::values(x, mat = TRUE), NAvalue, dims = dims)
-  years <- sprintf("year_%d", seq_len(dims[3L]))
+  years <- year_names(names(x), dims[2L], dims[3L])
   out$sum_rast <- terra::rast(x, nlyrs = dims[3L], names = years, vals = out$sum)
   out$months_rast <- terra::rast(x, nlyrs = dims[3L], names = years, vals = out$months)
   out
@@ -137,4 +137,13 @@ describe_type <- function(x) {
   } else {
     sprintf("of type \"%s\"", typeof(x))
   }
+}
+
+# Layers named YEAR_BAND (as as_spatraster names them) give the years' names; else year_1, ...
+year_names <- function(layers, nmonths, nyears) {
+  first <- layers[(seq_len(nyears) - 1) * nmonths + 1]
+  if (nmonths > 0 && length(first) && all(grepl("^[0-9]+_[0-9]+$", first))) {
+    return(sub("_.*$", "", first))
+  }
+  sprintf("year_%d", seq_len(nyears))
 }

@@ -123,7 +123,7 @@ test_that("brindle() on a SpatRaster equals brindle() on its matrix", {
     expect_identical(b[c("sum", "months")], ref)
     expect_identical(unname(terra::values(b$sum_rast, mat = TRUE)), ref$sum)
     expect_identical(unname(terra::values(b$months_rast, mat = TRUE)), ref$months + 0)
-    expect_identical(names(b$sum_rast), c("year_1", "year_2"))
+    expect_identical(names(b$sum_rast), c("2001", "2002"))
     expect_true(terra::compareGeom(b$sum_rast, r))
   }
   b <- brindle(r, NA)
@@ -132,6 +132,9 @@ test_that("brindle() on a SpatRaster equals brindle() on its matrix", {
   expect_error(brindle(r[[1:5]], NA), "has 5 layers, not whole years")
   b6 <- brindle(r, NA, dims = c(terra::ncell(r), 6, 4))
   expect_identical(terra::nlyr(b6$sum_rast), 4)
+  expect_identical(names(b6$sum_rast), c("2001", "2001", "2002", "2002"))
+  names(r) <- paste0("m", 1:24)
+  expect_identical(names(brindle(r, NA)$months_rast), c("year_1", "year_2"))
   expect_error(brindle(r, NA, dims = c(10, 12, 2)), "does not fit a SpatRaster")
 })
 
