@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <set>
 
 #include "import_source.h"
 #include "tool.h"
