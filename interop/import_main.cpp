@@ -71,7 +71,7 @@ int run(int argc, char** argv) {
   CLI::App app;
   interop::setup_app(app, kDescription, kExample);
   ImportOptions opt;
-  std::string convention, years;
+  std::string convention, years, res;
   app.add_option("IN", opt.input, "NetCDF file, GeoTIFF or other GDAL raster to import")
       ->required();
   app.add_option("-o,--output", opt.output, "Raw raster file to write (NAME.bin; sidecar NAME.hdr)")
@@ -81,13 +81,14 @@ int run(int argc, char** argv) {
   auto* grid_out =
       app.add_option("--grid-out", opt.grid_out, "Grid file to write (default NAME.grid.bin)");
   grid->excludes(grid_out);
-  app.add_option("--res", opt.res, "Resolution in degrees (default: the input's cell spacing)")
-      ->check(CLI::PositiveNumber);
+  app.add_option("--res", res,
+                 "Resolution in degrees, such as 0.5 or 1/12 (default: the input's cell spacing)");
   app.add_option("--convention", convention,
                  "centre or northedge (default northedge; with --grid inferred from "
                  "the grid)");
   app.add_option("--years", years, "Calendar years to import, Y1-Y2 or Y");
   interop::parse_command_line(app, argc, argv);
+  if (!res.empty()) opt.res = interop::parse_resolution(res);
   if (!convention.empty()) opt.convention = interop::parse_convention(convention);
   if (!years.empty()) opt.years = interop::importer::parse_year_range(years);
 

@@ -10,6 +10,9 @@ packages=(
   libmpfr-dev
   clang-format
   time
+  # NetCDF and GeoTIFF (info, export): libraries, command-line option parser, and the peers the
+  # tests read the outputs with (ncdump, gdalinfo, cdo, R terra).
+  libnetcdf-dev netcdf-bin libgdal-dev gdal-bin cdo libcli11-dev r-cran-terra
 )
 
 missing=()

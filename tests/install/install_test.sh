@@ -7,8 +7,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
-# The programs with named options, as command:program (`rastertools command` runs program).
-named=(import:rastertools-import export:rastertools-export)
+# The tools with named options: command:program.
+named=(info:rastertools-info export:rastertools-export import:rastertools-import)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0
@@ -28,8 +28,11 @@ DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.lo
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
 # Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
-expected=$( (echo usr/bin/rastertools; for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done
-  for n in "${named[@]}"; do echo "usr/libexec/rastertools/${n#*:}"; done) | sort)
+expected=$( (
+  echo usr/bin/rastertools
+  for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done
+  for n in "${named[@]}"; do echo "usr/libexec/rastertools/${n#*:}"; done
+) | sort)
 got=$(cd "$stage/dest" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
 check "installed files: got [$got]" '[[ $got == "$expected" ]]'
 for f in $expected; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
@@ -46,13 +49,17 @@ for t in "${tools[@]}"; do
   check "$t: usage names the tool" '[[ $err == *"$t "* ]]'
 done
 
-# The programs with named options through the front command: --version, and a command line
-# without arguments refused with the program's name and the usage status.
+# The named-option tools through the front command: the same answers as the program run directly.
 for n in "${named[@]}"; do
-  capture "$front" "${n%%:*}" --version
-  check "${n%%:*} --version: status $st, [$out]" '[[ $st == 0 && $out == "rastertools "* ]]'
-  capture "$front" "${n%%:*}"
-  check "${n%%:*} without arguments: status $st, [$err]" '[[ $st == 2 && $err == "${n#*:}: error: "* ]]'
+  c=${n%%:*} p=${n#*:}
+  capture "$front" "$c"
+  want_st=$st want_out=$out want_err=$err
+  capture bash -c 'exec -a "$0" "$1"' "$p" "$build/bin/$p"
+  check "$c: status $want_st through the front, $st direct" '[[ $want_st == "$st" && $st == 2 ]]'
+  check "$c: same output through the front" '[[ $want_out == "$out" && $want_err == "$err" ]]'
+  check "$c: message names $p" '[[ $err == "$p: error: "* ]]'
+  capture "$front" "$c" --version
+  check "$c --version: [$out]" '[[ $st == 0 && $out =~ ^rastertools\ [0-9]+\.[0-9]+\.[0-9]+$ ]]'
 done
 
 # Arguments pass exactly, spaces included: a real run of add through the front command.

@@ -10,6 +10,7 @@
 #include "e2e.h"
 #include "grid.h"
 #include "sidecar.h"
+#include "timeaxis.h"
 #include "tool.h"
 
 namespace {
@@ -382,5 +383,130 @@ TEST(BandRanges, PastTheLastBandNamesTheFile) {
     EXPECT_EQ(e.status(), 2);
   }
 }
+
+// ---- defaults: command line, then sidecar, then the grid's size ------------------------------
+
+TEST(Defaults, CommandLineWinsSidecarFillsGridGivesNpixel) {
+  e2e::TempDir dir;
+  e2e::write_bytes(dir.file("grid.bin"), std::string(40, '\0'));  // 10 pixels
+  interop::Sidecar s;
+  s.grid_file = "grid.bin";
+  s.bands_per_year = 12;
+  s.first_year = 1971;
+  s.variable = "tas";
+  interop::RasterOptions given;
+  given.first_year = 2001;
+  const auto r = interop::resolve_defaults(dir.file("x.bin"), given, s);
+  EXPECT_EQ(r.grid, dir.file("grid.bin"));
+  EXPECT_EQ(r.npixel, 10);
+  EXPECT_EQ(r.first_year, 2001);
+  EXPECT_EQ(r.bands_per_year, 12);
+  EXPECT_EQ(r.variable, "tas");
+  EXPECT_FALSE(r.units.has_value());
+}
+
+TEST(Defaults, SidecarSamplesThatAreNotTheGridsAreRefused) {
+  e2e::TempDir dir;
+  e2e::write_bytes(dir.file("grid.bin"), std::string(40, '\0'));
+  interop::Sidecar s;
+  s.samples = 11;
+  s.grid_file = "grid.bin";
+  try {
+    interop::resolve_defaults(dir.file("x.bin"), {}, s);
+    FAIL() << "no error";
+  } catch (const interop::ToolError& e) {
+    EXPECT_EQ(std::string(e.what()), "npixel 11 does not match grid file " + dir.file("grid.bin") +
+                                         " (40 bytes, 10 pixels)");
+  }
+}
+
+TEST(Defaults, NothingGivenLeavesEverythingUnset) {
+  const auto r = interop::resolve_defaults("x.bin", {}, std::nullopt);
+  EXPECT_FALSE(r.npixel.has_value());
+  EXPECT_FALSE(r.grid.has_value());
+}
+
+// ---- the time axis ----------------------------------------------------------------------------
+
+struct LabelCase {
+  const char* name;
+  int64_t first_year, bands_per_year, band;
+  const char* label;
+};
+
+class BandLabels : public testing::TestWithParam<LabelCase> {};
+
+TEST_P(BandLabels, NameTheBandsPeriod) {
+  const LabelCase& c = GetParam();
+  EXPECT_EQ(interop::band_label(c.first_year, c.bands_per_year, c.band), c.label);
+}
+
+const LabelCase kLabels[] = {
+    {"first_month", 1971, 12, 0, "1971-01"},
+    {"december_of_the_second_year", 1971, 12, 23, "1972-12"},
+    {"annual", 1850, 1, 249, "2099"},
+    {"quarters", 2001, 4, 6, "2002 band 2"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, BandLabels, testing::ValuesIn(kLabels), CaseName{});
+
+struct MonthCase {
+  const char* name;
+  const char* calendar;
+  int64_t year;
+  int month;
+  int64_t days;
+};
+
+class MonthLengths : public testing::TestWithParam<MonthCase> {};
+
+TEST_P(MonthLengths, OfEachCalendar) {
+  const MonthCase& c = GetParam();
+  EXPECT_EQ(interop::days_in_month(interop::parse_calendar(c.calendar).kind, c.year, c.month),
+            c.days);
+}
+
+const MonthCase kMonths[] = {
+    {"february_1900_gregorian", "proleptic_gregorian", 1900, 1, 28},
+    {"february_2000_gregorian", "standard", 2000, 1, 29},
+    {"february_2004_noleap", "noleap", 2004, 1, 28},
+    {"february_2001_all_leap", "ALL_LEAP", 2001, 1, 29},
+    {"january_360_day", "360_day", 2001, 0, 30},
+    {"december_gregorian", "gregorian", 2001, 11, 31},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, MonthLengths, testing::ValuesIn(kMonths), CaseName{});
+
+struct ResCase {
+  const char* name;
+  const char* text;
+  double res;  // 0 for a refused text
+};
+
+class Resolutions : public testing::TestWithParam<ResCase> {};
+
+TEST_P(Resolutions, ParseDegreesAndFractions) {
+  const ResCase& c = GetParam();
+  if (c.res == 0) {
+    EXPECT_THROW(interop::parse_resolution(c.text), interop::ToolError);
+    return;
+  }
+  EXPECT_EQ(interop::parse_resolution(c.text), c.res);
+}
+
+const ResCase kResolutions[] = {
+    {"half", "0.5", 0.5},
+    {"two", "2", 2.0},
+    {"twelfth", "1/12", 1.0 / 12.0},
+    {"sixth", "1/6", 1.0 / 6.0},
+    {"zero", "0", 0},
+    {"negative", "-1", 0},
+    {"word", "fine", 0},
+    {"over_180", "360", 0},
+    {"empty_denominator", "1/", 0},
+    {"division_by_zero", "1/0", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Resolutions, testing::ValuesIn(kResolutions), CaseName{});
 
 }  // namespace

@@ -383,17 +383,6 @@ TEST_F(ExportedFile, GeotiffIsGeographicWgs84WithBandDates) {
   EXPECT_NE(cog.out.find("LAYOUT=COG"), std::string::npos) << cog.out;
 }
 
-// Loading terra takes R several seconds of CPU: one R session reads both files.
-TEST_F(ExportedFile, TerraReadsBothWithTheWholeGlobe) {
-  const std::string script =
-      "for (f in c('" + file("tas.nc") + "', '" + file("tas.tif") +
-      "')) { r <- terra::rast(f); cat(as.vector(terra::ext(r)), terra::nlyr(r), "
-      "terra::res(r), '\\n') }";
-  const auto r = fixtures::peer("Rscript -e " + fixtures::quoted(script));
-  ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "-180 180 -90 90 3 2 2 \n-180 180 -90 90 3 2 2 \n");
-}
-
 // ---- sidecar defaults ------------------------------------------------------------------------
 
 TEST(ExportSidecar, DefaultsComeFromTheHeaderBesideTheRawFile) {
@@ -551,6 +540,11 @@ const FailCase kFails[] = {
      1,
      "rastertools-export: error: grid file @/grid.bin: the longitude of pixel 0 (lon -77.00, lat "
      "84.00) is not a cell centre of a 1 degree grid\n"},
+    {"resolution_not_a_number",
+     {"@/x.bin", "-o", "@/out.nc", "--grid", "@/grid.bin", "--res", "half"},
+     2,
+     "rastertools-export: error: bad resolution 'half': give degrees such as 0.5, 2 or 1/12\n" +
+         kRunHelp},
     {"bad_sidecar",
      {"@/bad.bin", "-o", "@/out.nc", "--grid", "@/grid.bin"},
      1,

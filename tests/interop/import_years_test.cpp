@@ -158,7 +158,7 @@ data:
   v = 1, 2 ;
 })");
   const e2e::Result r =
-      imptest::import(dir, {"in.nc", "-o", "out.bin", "--years", "2000", "--res", "0.5"});
+      imptest::import(dir, {"in.nc", "-o", "out.bin", "--years", "2000", "--res", "1/2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(imptest::last_line(r.out), "npixel 1 nbandsyear 1 nyears 1 firstyear 2000");
   EXPECT_EQ(e2e::read_floats(dir.file("out.bin")), std::vector<float>{1});

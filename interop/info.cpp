@@ -1,0 +1,362 @@
+// rastertools info: size, bands, years and per-band statistics of a raw raster file; pixel
+// count, extent, resolution, convention and placement of a grid file; whether the two agree.
+#include "info.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "grid.h"
+#include "rawfile.h"
+#include "report.h"
+#include "sidecar.h"
+#include "stats.h"
+#include "timeaxis.h"
+#include "tool.h"
+
+namespace interop {
+
+namespace {
+
+constexpr const char* kProgram = "rastertools-info";
+
+constexpr const char* kDescription =
+    "Describes a raw raster file (float32, band after band): its size, the whole bands for\n"
+    "npixel and the bytes left over, the years for a count of bands per year, and per band\n"
+    "(or a range A-B, 0-based) the minimum, maximum and mean of the values that are neither\n"
+    "NaN, infinite nor a fill value, with counts of NaN, infinities and the fill values 1e20 and\n"
+    "-9999. With a grid file (--grid, or named by the sidecar FILE.hdr) it also describes the\n"
+    "grid: pixel count, longitude and latitude range, the resolution and latitude convention\n"
+    "(cell centre or northern edge) it fits, pixels sharing a cell or off the globe; and says\n"
+    "whether file and grid agree (exit status 1 when they do not). --csv prints one row per band:\n"
+    "band,year,band_of_year,min,max,mean,area_mean,nan,inf,fill, where area_mean is the\n"
+    "suite's area-weighted global mean (cosine of latitude, as corvane weights) and year is the\n"
+    "calendar year with --first-year, else the 0-based year.";
+
+constexpr const char* kExample =
+    "  rastertools info tas.bin --grid grid.bin --bands-per-year 12 --first-year 1971\n"
+    "  rastertools info tas.bin --npixel 61534 --bands 0-11 --csv\n"
+    "  rastertools info --grid grid.bin\n";
+
+struct Args {
+  std::string file;
+  std::string bands;
+  std::string convention;
+  std::string res;
+  bool csv = false;
+  RasterOptions opt;
+};
+
+// What the grid file holds, placed at the given or inferred resolution and convention.
+struct GridReport {
+  std::string path;
+  std::vector<GridPoint> points;
+  std::optional<double> res;
+  bool res_given = false;
+  std::optional<Convention> convention;
+  bool convention_given = false;
+  ConventionFit fit;
+  PlacementCheck placement;
+};
+
+std::string fmt_res(double res) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", res);
+  return b;
+}
+
+GridReport examine_grid(const std::string& path, const RasterOptions& opt) {
+  GridReport g;
+  g.path = path;
+  g.points = read_grid(path);
+  g.res_given = opt.res.has_value();
+  g.res = opt.res ? opt.res : infer_resolution(g.points);
+  if (!g.res) return g;
+  g.fit = fit_convention(g.points, *g.res);
+  g.convention_given = opt.convention.has_value();
+  g.convention = opt.convention ? opt.convention : g.fit.convention;
+  if (!g.convention) return g;
+  const GlobalGrid global(*g.res);
+  g.placement = check_placement(global, place_pixels(global, *g.convention, g.points));
+  return g;
+}
+
+void print_grid(const GridReport& g) {
+  int16_t lo_lon = g.points[0].lon100, hi_lon = lo_lon, lo_lat = g.points[0].lat100,
+          hi_lat = lo_lat;
+  for (const GridPoint& p : g.points) {
+    lo_lon = std::min(lo_lon, p.lon100);
+    hi_lon = std::max(hi_lon, p.lon100);
+    lo_lat = std::min(lo_lat, p.lat100);
+    hi_lat = std::max(hi_lat, p.lat100);
+  }
+  std::printf("Grid:      %s: %zu pixels\n", g.path.c_str(), g.points.size());
+  std::printf("  lon %.2f .. %.2f, lat %.2f .. %.2f\n", lo_lon / 100.0, hi_lon / 100.0,
+              lo_lat / 100.0, hi_lat / 100.0);
+  if (!g.res) {
+    std::printf("  fits no resolution of 2, 1, 0.5, 0.25, 1/6, 1/12 degrees\n");
+    return;
+  }
+  const GlobalGrid global(*g.res);
+  std::printf("  %s degree grid (%lld x %lld cells, %s)", fmt_res(*g.res).c_str(),
+              static_cast<long long>(global.nlon), static_cast<long long>(global.nlat),
+              g.res_given ? "given" : "inferred");
+  if (!g.convention) {
+    const GridPoint p = g.points[static_cast<size_t>(g.fit.misfit)];
+    std::printf(", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
+                static_cast<long long>(g.fit.misfit), p.lat());
+    return;
+  }
+  std::printf(", %s latitudes (%s)\n", convention_name(*g.convention),
+              g.convention_given ? "given" : "inferred");
+  std::printf("  %lld pixels share a cell with an earlier one, %lld off the globe\n",
+              static_cast<long long>(g.placement.duplicates),
+              static_cast<long long>(g.placement.off_globe));
+}
+
+void warn_grid(const GridReport& g) {
+  if (g.placement.duplicates > 0)
+    raster::print_tool_warning(kProgram, "grid file %s: pixel %lld shares a cell with pixel %lld",
+                               g.path.c_str(), static_cast<long long>(g.placement.first_duplicate),
+                               static_cast<long long>(g.placement.first_duplicate_of));
+  if (g.placement.off_globe > 0)
+    raster::print_tool_warning(kProgram, "grid file %s: pixel %lld lies off the globe",
+                               g.path.c_str(), static_cast<long long>(g.placement.first_off_globe));
+}
+
+void print_stat_value(double v, bool csv, int digits) {
+  if (csv)
+    std::printf("%.*g", digits, v);
+  else
+    std::printf(" %12.*g", digits, v);
+}
+
+// One band's statistics: a CSV row or a table row.
+void print_band(int64_t band, const BandStats& s, const RasterOptions& opt,
+                std::optional<double> area_mean, bool csv) {
+  const bool timed = opt.bands_per_year.has_value();
+  const int64_t bpy = timed ? *opt.bands_per_year : 1;
+  const int64_t year = band / bpy + (opt.first_year ? *opt.first_year : 0);
+  if (csv) {
+    std::printf("%lld,", static_cast<long long>(band));
+    if (timed)
+      std::printf("%lld,%lld", static_cast<long long>(year), static_cast<long long>(band % bpy));
+    else
+      std::printf(",");
+    for (int k = 0; k < 3; ++k) {
+      std::printf(",");
+      const double v = k == 0   ? static_cast<double>(s.min)
+                       : k == 1 ? static_cast<double>(s.max)
+                                : s.mean;
+      if (s.valid > 0) print_stat_value(v, true, k == 2 ? 17 : 9);
+    }
+    std::printf(",");
+    if (area_mean) print_stat_value(*area_mean, true, 17);
+    std::printf(",%lld,%lld,%lld\n", static_cast<long long>(s.nan), static_cast<long long>(s.inf),
+                static_cast<long long>(s.fill_1e20 + s.fill_9999));
+    return;
+  }
+  std::string label = "-";
+  if (timed && opt.first_year) label = band_label(*opt.first_year, bpy, band);
+  if (timed && !opt.first_year)
+    label = "y" + std::to_string(year) + " b" + std::to_string(band % bpy);
+  std::printf("%6lld %-12s", static_cast<long long>(band), label.c_str());
+  if (s.valid > 0) {
+    print_stat_value(static_cast<double>(s.min), false, 7);
+    print_stat_value(static_cast<double>(s.max), false, 7);
+    print_stat_value(s.mean, false, 7);
+  } else {
+    std::printf(" %12s %12s %12s", "-", "-", "-");
+  }
+  if (area_mean)
+    print_stat_value(*area_mean, false, 7);
+  else
+    std::printf(" %12s", "-");
+  std::printf(" %6lld %6lld %6lld %6lld\n", static_cast<long long>(s.nan),
+              static_cast<long long>(s.inf), static_cast<long long>(s.fill_1e20),
+              static_cast<long long>(s.fill_9999));
+}
+
+// The suite's own area-weighted mean over the grid, or nothing without a usable grid.
+class AreaMean {
+ public:
+  AreaMean(const GridReport* g, int64_t npixel) : npixel_(npixel) {
+    if (g == nullptr || !g->res || static_cast<int64_t>(g->points.size()) != npixel) return;
+    const GlobalGrid global(*g->res);
+    raster::InFile f = raster::InFile::try_open(g->path.c_str());
+    if (!f.is_open()) throw ToolError("cannot open grid file " + g->path);
+    grid_.emplace(f.get(), npixel, global.nlat, global.nlon);
+    ones_.assign(static_cast<size_t>(npixel), 1.0f);
+  }
+  std::optional<double> of(const std::vector<float>& band) const {
+    if (!grid_) return std::nullopt;
+    double mean = 0;
+    double sd = 0;
+    grid_->stats(band.data(), npixel_, 1, 1, &mean, &sd, ones_.data());
+    return mean;
+  }
+
+ private:
+  int64_t npixel_;
+  std::optional<raster::AreaWeightedGrid> grid_;
+  std::vector<float> ones_;
+};
+
+void print_file_summary(const RawFile& raw, const RasterOptions& opt, bool has_sidecar) {
+  std::printf("File:      %s: %lld bytes = %lld band(s) of %lld pixels + %lld bytes left over\n",
+              raw.path().c_str(), static_cast<long long>(raw.size()),
+              static_cast<long long>(raw.bands()), static_cast<long long>(raw.npixel()),
+              static_cast<long long>(raw.leftover()));
+  if (has_sidecar) std::printf("Sidecar:   %s\n", sidecar_path(raw.path()).c_str());
+  if (!opt.bands_per_year) return;
+  const int64_t bpy = *opt.bands_per_year;
+  const int64_t years = raw.bands() / bpy;
+  const int64_t extra = raw.bands() % bpy;
+  std::printf("Years:     %lld whole year(s) of %lld band(s)", static_cast<long long>(years),
+              static_cast<long long>(bpy));
+  if (opt.first_year && years > 0)
+    std::printf(", %lld-%lld", static_cast<long long>(*opt.first_year),
+                static_cast<long long>(*opt.first_year + years - 1));
+  if (extra > 0) std::printf(" + %lld band(s) of a further year", static_cast<long long>(extra));
+  std::printf("\n");
+}
+
+// Whether the file, its sidecar and its grid tell the same story; prints the verdict and
+// returns the disagreements.
+std::vector<std::string> agreement(const RawFile& raw, const GridReport* g,
+                                   const std::optional<Sidecar>& sc) {
+  std::vector<std::string> no;
+  if (g != nullptr && static_cast<int64_t>(g->points.size()) != raw.npixel())
+    no.push_back("npixel " + std::to_string(raw.npixel()) + " is not the grid's " +
+                 std::to_string(g->points.size()) + " pixels");
+  if (raw.leftover() != 0)
+    no.push_back("the size is not a whole number of bands of " + std::to_string(raw.npixel()) +
+                 " pixels");
+  if (sc && sc->bands != 0 && sc->bands != raw.bands())
+    no.push_back("the sidecar says " + std::to_string(sc->bands) + " bands, the file holds " +
+                 std::to_string(raw.bands()));
+  if (sc && g != nullptr && sc->resolution && g->res && *sc->resolution != *g->res)
+    no.push_back("the sidecar's resolution " + fmt_res(*sc->resolution) + " is not the grid's " +
+                 fmt_res(*g->res));
+  if (g != nullptr) {
+    if (no.empty())
+      std::printf("Agreement: yes: %lld pixels a band, as the grid holds\n",
+                  static_cast<long long>(raw.npixel()));
+    else {
+      std::string all;
+      for (const std::string& n : no) all += (all.empty() ? "" : "; ") + n;
+      std::printf("Agreement: NO: %s\n", all.c_str());
+    }
+  }
+  return no;
+}
+
+int info_main(int argc, char** argv) {
+  CLI::App app;
+  Args a;
+  setup_app(app, kDescription, kExample);
+  app.add_option("FILE", a.file, "Raw raster file (float32 LE, band-sequential)");
+  app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: sidecar, else the grid)");
+  app.add_option("--grid", a.opt.grid, "Grid file");
+  app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
+  app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
+  app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
+  app.add_option("--first-year", a.opt.first_year, "Year of the first band");
+  app.add_option("--bands", a.bands, "Band range A-B to describe (default: all)");
+  app.add_flag("--csv", a.csv, "One CSV row per band instead of the description");
+  parse_command_line(app, argc, argv);
+
+  if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
+  if (!a.res.empty()) a.opt.res = parse_resolution(a.res);
+  const std::optional<BandRange> given_bands =
+      a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
+  if (a.file.empty()) {
+    if (!a.opt.grid) throw usage_error("give a raw raster FILE, or --grid GRID to describe a grid");
+    const GridReport g = examine_grid(*a.opt.grid, a.opt);
+    print_grid(g);
+    warn_grid(g);
+    return raster::status::ok;
+  }
+  const std::optional<Sidecar> sc = read_sidecar(a.file);
+  RasterOptions given = a.opt;
+  given.grid.reset();  // a grid that disagrees is reported below, not refused
+  RasterOptions opt = resolve_defaults(a.file, given, sc);
+  if (!a.opt.grid && sc && sc->grid_file) a.opt.grid = sidecar_grid_path(a.file, *sc->grid_file);
+  std::optional<GridReport> grid;
+  if (a.opt.grid) grid = examine_grid(*a.opt.grid, opt);
+  if (!opt.npixel && grid) opt.npixel = static_cast<int64_t>(grid->points.size());
+  if (!opt.npixel)
+    throw usage_error("no pixel count for " + a.file + ": give --npixel N or --grid GRID");
+  const RawFile raw(a.file, *opt.npixel);
+  if (raw.leftover() != 0)
+    raster::print_tool_warning(
+        kProgram,
+        "%s: %lld bytes are not a whole number of bands of %lld pixels: "
+        "%lld bytes after band %lld are left over",
+        a.file.c_str(), static_cast<long long>(raw.size()), static_cast<long long>(raw.npixel()),
+        static_cast<long long>(raw.leftover()), static_cast<long long>(raw.bands() - 1));
+  // Checked before anything is printed; a file without a whole band has no table.
+  const bool has_bands = raw.bands() > 0;
+  const BandRange range =
+      has_bands ? check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.file)
+                : BandRange{};
+  if (grid) warn_grid(*grid);
+  if (!a.csv) {
+    print_file_summary(raw, opt, sc.has_value());
+    if (grid) print_grid(*grid);
+  }
+  const std::vector<std::string> no =
+      a.csv ? std::vector<std::string>{} : agreement(raw, grid ? &*grid : nullptr, sc);
+
+  const AreaMean area(grid ? &*grid : nullptr, raw.npixel());
+  if (has_bands) {
+    if (a.csv)
+      std::printf("band,year,band_of_year,min,max,mean,area_mean,nan,inf,fill\n");
+    else
+      std::printf("  band %-12s %12s %12s %12s %12s %6s %6s %6s %6s\n",
+                  opt.first_year ? "date" : "year/band", "min", "max", "mean", "area_mean", "NaN",
+                  "Inf", "1e20", "-9999");
+    std::vector<float> band(static_cast<size_t>(raw.npixel()));
+    for (int64_t b = range.first; b <= range.last; ++b) {
+      raw.read_band(b, band);
+      print_band(b, band_stats(band), opt, area.of(band), a.csv);
+    }
+  }
+  if (grid && static_cast<int64_t>(grid->points.size()) != raw.npixel())
+    throw ToolError("npixel " + std::to_string(raw.npixel()) + " does not match grid file " +
+                    grid->path + " (" + std::to_string(grid->points.size()) + " pixels)");
+  return raster::status::ok;
+}
+
+}  // namespace
+
+BandStats band_stats(std::span<const float> band) {
+  BandStats s;
+  double sum = 0;
+  for (const float v : band) {
+    if (std::isnan(v)) {
+      ++s.nan;
+    } else if (std::isinf(v)) {
+      ++s.inf;
+    } else if (v == 1e20f) {
+      ++s.fill_1e20;
+    } else if (v == -9999.0f) {
+      ++s.fill_9999;
+    } else {
+      if (s.valid == 0 || v < s.min) s.min = v;
+      if (s.valid == 0 || v > s.max) s.max = v;
+      sum += static_cast<double>(v);
+      ++s.valid;
+    }
+  }
+  if (s.valid > 0) s.mean = sum / static_cast<double>(s.valid);
+  return s;
+}
+
+int run_info(int argc, char** argv) {
+  return run_tool(kProgram, [&] { return info_main(argc, argv); });
+}
+
+}  // namespace interop
