@@ -34,6 +34,7 @@ struct Args {
   std::string bands;
   std::string calendar = "proleptic_gregorian";
   std::string convention;
+  std::string res;
   RasterOptions opt;
 };
 
@@ -42,7 +43,7 @@ void add_options(CLI::App& app, Args& a) {
   app.add_option("-o,--output", a.output, "Output file (.nc, .tif)")->required();
   app.add_option("--format", a.format, "netcdf, gtiff or cog (default from the extension)");
   app.add_option("--grid", a.opt.grid, "Grid file of the raw file's pixels");
-  app.add_option("--res", a.opt.res, "Resolution in degrees (default: inferred)");
+  app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
   app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
   app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: the grid's pixel count)");
   app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
@@ -125,6 +126,7 @@ int export_main(int argc, char** argv) {
 
   const ExportFormat format = pick_format(a);
   if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
+  if (!a.res.empty()) a.opt.res = parse_resolution(a.res);
   const Calendar cal = parse_calendar(a.calendar);
   const std::optional<BandRange> given_bands =
       a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "rasterfile.h"
@@ -48,6 +49,21 @@ Convention parse_convention(const std::string& text) {
     return Convention::centre;
   if (strcasecmp(text.c_str(), "northedge") == 0) return Convention::northedge;
   throw usage_error("unknown grid convention '" + text + "': give centre or northedge");
+}
+
+double parse_resolution(const std::string& text) {
+  const size_t slash = text.find('/');
+  const std::string num = text.substr(0, slash);
+  const std::string den = slash == std::string::npos ? "1" : text.substr(slash + 1);
+  char* end_num = nullptr;
+  char* end_den = nullptr;
+  const double n = std::strtod(num.c_str(), &end_num);
+  const double d = std::strtod(den.c_str(), &end_den);
+  const double res = n / d;
+  if (num.empty() || den.empty() || *end_num != '\0' || *end_den != '\0' || !(res > 0.0) ||
+      res > 180.0)
+    throw usage_error("bad resolution '" + text + "': give degrees such as 0.5, 2 or 1/12");
+  return res;
 }
 
 std::vector<GridPoint> read_grid(const std::string& path) {
@@ -188,7 +204,6 @@ PlacedGrid place_grid(const std::string& path, std::optional<double> res,
     throw ToolError("grid file " + path +
                     ": its longitudes fit none of the resolutions 2, 1, 0.5, 0.25, 1/6, 1/12 "
                     "degrees; give --res");
-  if (!(*res > 0.0) || *res > 180.0) throw usage_error("bad resolution " + std::to_string(*res));
   char resbuf[32];
   std::snprintf(resbuf, sizeof resbuf, "%g", *res);
   const int64_t lon_misfit = first_longitude_misfit(pg.points, *res);

@@ -27,6 +27,10 @@ const char* convention_name(Convention c);
 /// The convention named `text` (case-insensitive); a usage ToolError otherwise.
 Convention parse_convention(const std::string& text);
 
+/// A resolution in degrees from the command line: "0.5", "2" or a fraction such as "1/12"; a
+/// usage ToolError unless it is positive and at most 180.
+double parse_resolution(const std::string& text);
+
 /// Reads a grid file; a ToolError names the file when it is missing, empty or its size is not a
 /// multiple of 4 bytes.
 std::vector<GridPoint> read_grid(const std::string& path);

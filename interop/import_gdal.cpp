@@ -2,7 +2,7 @@
 // longitude/latitude raster, one band per step. A file made from NetCDF by GDAL keeps the time
 // axis in its metadata (NETCDF_DIM_EXTRA, <dim>#units, <dim>#calendar, NETCDF_DIM_<dim> per
 // band); it is used when present.
-#include <cpl_conv.h>
+#include <cpl_error.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 

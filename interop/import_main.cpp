@@ -28,7 +28,7 @@ const char* const kDescription =
     "file holds several.\n"
     "\n"
     "Time: --years Y1-Y2 keeps the calendar years Y1..Y2 of the time coordinate (units\n"
-    "'<days|hours|months|years> since DATE'; calendars standard, gregorian,\n"
+    "'<days|hours|minutes|seconds|months|years> since DATE'; calendars standard, gregorian,\n"
     "proleptic_gregorian, julian, noleap, 365_day, all_leap, 366_day, 360_day). Every year\n"
     "imported must hold the same number of steps (monthly or annual data; daily data only on a\n"
     "calendar without leap days).\n"
@@ -71,21 +71,24 @@ int run(int argc, char** argv) {
   CLI::App app;
   interop::setup_app(app, kDescription, kExample);
   ImportOptions opt;
-  std::string convention, years;
-  app.add_option("input", opt.input, "NetCDF file (or GeoTIFF ...) to import")->required();
-  app.add_option("-o,--output", opt.output, "raw raster file to write (NAME.bin)")->required();
-  app.add_option("--var", opt.var, "variable to import (needed when the file holds several)");
-  auto* grid = app.add_option("--grid", opt.grid, "take the pixels of this grid file");
+  std::string convention, years, res;
+  app.add_option("IN", opt.input, "NetCDF file, GeoTIFF or other GDAL raster to import")
+      ->required();
+  app.add_option("-o,--output", opt.output, "Raw raster file to write (NAME.bin; sidecar NAME.hdr)")
+      ->required();
+  app.add_option("--var", opt.var, "Variable to import (needed when the file holds several)");
+  auto* grid = app.add_option("--grid", opt.grid, "Take the pixels of this grid file");
   auto* grid_out =
-      app.add_option("--grid-out", opt.grid_out, "grid file to write (default NAME.grid.bin)");
+      app.add_option("--grid-out", opt.grid_out, "Grid file to write (default NAME.grid.bin)");
   grid->excludes(grid_out);
-  app.add_option("--res", opt.res, "resolution in degrees (default: from the input or --grid)")
-      ->check(CLI::PositiveNumber);
+  app.add_option("--res", res,
+                 "Resolution in degrees, such as 0.5 or 1/12 (default: the input's cell spacing)");
   app.add_option("--convention", convention,
-                 "latitudes of the grid: centre or northedge (default northedge; with --grid "
-                 "inferred from it)");
-  app.add_option("--years", years, "calendar years to import, Y1-Y2 or Y");
+                 "centre or northedge (default northedge; with --grid inferred from "
+                 "the grid)");
+  app.add_option("--years", years, "Calendar years to import, Y1-Y2 or Y");
   interop::parse_command_line(app, argc, argv);
+  if (!res.empty()) opt.res = interop::parse_resolution(res);
   if (!convention.empty()) opt.convention = interop::parse_convention(convention);
   if (!years.empty()) opt.years = interop::importer::parse_year_range(years);
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <set>
 
 #include "import_source.h"
 #include "tool.h"
@@ -269,6 +268,7 @@ class NetcdfSource : public Source {
     describe();
     unpacking_ = unpacking_of(nc_, var_);
     float_direct_ = nc_.var_type(var_) == NC_FLOAT && !unpacking_.packed;
+    size_chunk_cache();
   }
 
   void read_step(int64_t t, std::vector<float>& out) override {
@@ -309,6 +309,32 @@ class NetcdfSource : public Source {
     info_.lat = axis_values(l.lat_dim);
     info_.lon = axis_values(l.lon_dim);
     if (has_time_) describe_time(dims[0]);
+  }
+
+  // A file chunked along time (chunks of many steps) would be decompressed again for every
+  // step unless the cache holds all chunks one step passes through: size it so (up to 4 GiB).
+  void size_chunk_cache() {
+    const std::vector<int> dims = nc_.var_dims(var_);
+    std::vector<size_t> chunk(dims.size(), 0);
+    int storage = 0;
+    if (nc_inq_var_chunking(nc_.id(), var_, &storage, chunk.data()) != NC_NOERR ||
+        storage != NC_CHUNKED)
+      return;
+    size_t type_size = 0;
+    nc_.check(nc_inq_type(nc_.id(), nc_.var_type(var_), nullptr, &type_size), "a type size");
+    const size_t nd = dims.size();
+    const size_t across = ((info_.lat.size() + chunk[nd - 2] - 1) / chunk[nd - 2]) *
+                          ((info_.lon.size() + chunk[nd - 1] - 1) / chunk[nd - 1]);
+    size_t chunk_bytes = type_size;
+    for (const size_t c : chunk) chunk_bytes *= c;
+    const double need = static_cast<double>(across) * static_cast<double>(chunk_bytes);
+    size_t size = 0, nelems = 0;
+    float preemption = 0;
+    if (nc_get_var_chunk_cache(nc_.id(), var_, &size, &nelems, &preemption) != NC_NOERR ||
+        need <= static_cast<double>(size) || need > 4.0 * 1024 * 1024 * 1024)
+      return;
+    nc_set_var_chunk_cache(nc_.id(), var_, static_cast<size_t>(need) + chunk_bytes,
+                           std::max(nelems, 4 * across + 1), preemption);
   }
 
   std::vector<double> axis_values(int dim) const {

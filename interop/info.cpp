@@ -44,6 +44,7 @@ struct Args {
   std::string file;
   std::string bands;
   std::string convention;
+  std::string res;
   bool csv = false;
   RasterOptions opt;
 };
@@ -259,7 +260,7 @@ int info_main(int argc, char** argv) {
   app.add_option("FILE", a.file, "Raw raster file (float32 LE, band-sequential)");
   app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: sidecar, else the grid)");
   app.add_option("--grid", a.opt.grid, "Grid file");
-  app.add_option("--res", a.opt.res, "Resolution in degrees (default: inferred)");
+  app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
   app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
   app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
   app.add_option("--first-year", a.opt.first_year, "Year of the first band");
@@ -268,6 +269,7 @@ int info_main(int argc, char** argv) {
   parse_command_line(app, argc, argv);
 
   if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
+  if (!a.res.empty()) a.opt.res = parse_resolution(a.res);
   const std::optional<BandRange> given_bands =
       a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
   if (a.file.empty()) {

@@ -477,4 +477,36 @@ const MonthCase kMonths[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MonthLengths, testing::ValuesIn(kMonths), CaseName{});
 
+struct ResCase {
+  const char* name;
+  const char* text;
+  double res;  // 0 for a refused text
+};
+
+class Resolutions : public testing::TestWithParam<ResCase> {};
+
+TEST_P(Resolutions, ParseDegreesAndFractions) {
+  const ResCase& c = GetParam();
+  if (c.res == 0) {
+    EXPECT_THROW(interop::parse_resolution(c.text), interop::ToolError);
+    return;
+  }
+  EXPECT_EQ(interop::parse_resolution(c.text), c.res);
+}
+
+const ResCase kResolutions[] = {
+    {"half", "0.5", 0.5},
+    {"two", "2", 2.0},
+    {"twelfth", "1/12", 1.0 / 12.0},
+    {"sixth", "1/6", 1.0 / 6.0},
+    {"zero", "0", 0},
+    {"negative", "-1", 0},
+    {"word", "fine", 0},
+    {"over_180", "360", 0},
+    {"empty_denominator", "1/", 0},
+    {"division_by_zero", "1/0", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Resolutions, testing::ValuesIn(kResolutions), CaseName{});
+
 }  // namespace

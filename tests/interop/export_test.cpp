@@ -540,6 +540,11 @@ const FailCase kFails[] = {
      1,
      "rastertools-export: error: grid file @/grid.bin: the longitude of pixel 0 (lon -77.00, lat "
      "84.00) is not a cell centre of a 1 degree grid\n"},
+    {"resolution_not_a_number",
+     {"@/x.bin", "-o", "@/out.nc", "--grid", "@/grid.bin", "--res", "half"},
+     2,
+     "rastertools-export: error: bad resolution 'half': give degrees such as 0.5, 2 or 1/12\n" +
+         kRunHelp},
     {"bad_sidecar",
      {"@/bad.bin", "-o", "@/out.nc", "--grid", "@/grid.bin"},
      1,

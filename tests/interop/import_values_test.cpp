@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -210,5 +211,25 @@ std::vector<ValueCase> value_cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImportValues, testing::ValuesIn(value_cases()), CaseName{});
+
+}  // namespace
+
+namespace {
+
+// --grid-out in another folder: the sidecar names the grid relative to its own folder.
+TEST(ImportGridOut, SidecarNamesTheGridFromItsFolder) {
+  e2e::TempDir dir;
+  imptest::ncgen(dir, "in", kLon360);
+  std::filesystem::create_directory(dir.file("sub"));
+  std::filesystem::create_directory(dir.file("grids"));
+  const e2e::Result r =
+      imptest::import(dir, {"in.nc", "-o", "sub/pr.bin", "--grid-out", "grids/pr_grid.bin"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(imptest::read_grid(dir.file("grids/pr_grid.bin")),
+            (Records{{-17900, 200}, {-17700, 200}, {17900, 200}}));
+  EXPECT_FALSE(e2e::exists(dir.file("sub/pr.grid.bin")));
+  const std::string hdr = e2e::read_bytes(dir.file("sub/pr.hdr"));
+  EXPECT_NE(hdr.find("rastertools grid file = ../grids/pr_grid.bin\n"), std::string::npos) << hdr;
+}
 
 }  // namespace

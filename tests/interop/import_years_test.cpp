@@ -140,6 +140,21 @@ const YearCase kYearCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImportYears, testing::ValuesIn(kYearCases), CaseName{});
 
+// A file chunked along time (nccopy -c) gives the same bands as the file it was copied from.
+TEST(ImportYearsChunks, ChunkedAlongTime) {
+  e2e::TempDir dir;
+  make_series(dir,
+              {"-setreftime,1850-01-01,00:00:00,days", "-settaxis,2001-01-16,00:00:00,1mon",
+               "-setcalendar,365_day"},
+              36);
+  imptest::run_peer("nccopy", {"-c", "time/36,lat/2,lon/3", "in.nc", "chunked.nc"}, dir.path());
+  const e2e::Result r =
+      imptest::import(dir, {"chunked.nc", "-o", "out.bin", "--years", "2002-2003"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(imptest::last_line(r.out), "npixel 12 nbandsyear 12 nyears 2 firstyear 2002");
+  EXPECT_EQ(e2e::bits(e2e::read_floats(dir.file("out.bin"))), e2e::bits(expected_steps(13, 36)));
+}
+
 // Annual values stamped at the end of their year: the middle of the bounds says which year.
 TEST(ImportYearsBounds, TimeBoundsDecideTheYear) {
   e2e::TempDir dir;
@@ -158,7 +173,7 @@ data:
   v = 1, 2 ;
 })");
   const e2e::Result r =
-      imptest::import(dir, {"in.nc", "-o", "out.bin", "--years", "2000", "--res", "0.5"});
+      imptest::import(dir, {"in.nc", "-o", "out.bin", "--years", "2000", "--res", "1/2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(imptest::last_line(r.out), "npixel 1 nbandsyear 1 nyears 1 firstyear 2000");
   EXPECT_EQ(e2e::read_floats(dir.file("out.bin")), std::vector<float>{1});
