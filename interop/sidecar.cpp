@@ -1,5 +1,6 @@
 #include "sidecar.h"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
