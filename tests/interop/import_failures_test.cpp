@@ -46,13 +46,6 @@ struct FailCase {
   std::string err;  // the whole stderr; "..." at its end: only its start is given
 };
 
-struct CaseName {
-  template <class T>
-  std::string operator()(const testing::TestParamInfo<T>& p) const {
-    return p.param.name;
-  }
-};
-
 class ImportFailures : public testing::TestWithParam<FailCase> {};
 
 TEST_P(ImportFailures, MessageStatusNothingWritten) {
@@ -263,7 +256,8 @@ data: time = 0 ; lat = 1 ; lon = 1, 3 ; tas = 1, 2 ;
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImportFailures, testing::ValuesIn(fail_cases()), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, ImportFailures, testing::ValuesIn(fail_cases()),
+                         imptest::CaseName{});
 
 // GeoTIFF inputs (made by gdal_translate) that cannot be imported.
 struct GdalFailCase {
@@ -303,7 +297,8 @@ const GdalFailCase kGdalFailCases[] = {
      "'in.tif' holds variable 'tas', not 'pr' (a GTiff file holds one variable)\n"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImportGdalFailures, testing::ValuesIn(kGdalFailCases), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, ImportGdalFailures, testing::ValuesIn(kGdalFailCases),
+                         imptest::CaseName{});
 
 // Without --years, a time axis the tool cannot read is a warning: the bands form one year.
 TEST(ImportWarnings, UnreadableTimeUnits) {

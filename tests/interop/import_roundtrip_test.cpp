@@ -58,13 +58,6 @@ struct TripCase {
   int64_t npixel;
 };
 
-struct CaseName {
-  template <class T>
-  std::string operator()(const testing::TestParamInfo<T>& p) const {
-    return p.param.name;
-  }
-};
-
 class RoundTrip : public testing::TestWithParam<TripCase> {};
 
 TEST_P(RoundTrip, SameBytes) {
@@ -115,7 +108,7 @@ const TripCase kTrips[] = {
     {"gtiff_two_centre", "grid_2deg_centre.bin", "tif", "centre", 3862},
 };
 
-INSTANTIATE_TEST_SUITE_P(Bundled, RoundTrip, testing::ValuesIn(kTrips), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Bundled, RoundTrip, testing::ValuesIn(kTrips), imptest::CaseName{});
 
 // A GeoTIFF written by gdal_translate from a NetCDF file keeps the values, fill, packing and
 // time axis (in its metadata): importing either gives the same raw file and grid.
@@ -179,6 +172,7 @@ data:
      "npixel 5 nbandsyear 2 nyears 1 firstyear 1990"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, GdalTranslated, testing::ValuesIn(kTranslated), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, GdalTranslated, testing::ValuesIn(kTranslated),
+                         imptest::CaseName{});
 
 }  // namespace

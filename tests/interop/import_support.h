@@ -33,6 +33,14 @@ std::string last_line(const std::string& text);
 using Records = std::vector<std::pair<int, int>>;
 Records read_grid(const std::string& path);
 
+/// Names each parameterised case after its `name` field, for --gtest_filter.
+struct CaseName {
+  template <class T>
+  std::string operator()(const T& info) const {
+    return info.param.name;
+  }
+};
+
 /// Bit patterns of float values, to compare exactly.
 std::vector<uint32_t> bits_of(const std::vector<float>& v);
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "import_support.h"
+
 namespace {
 
 using interop::importer::Calendar;
@@ -21,13 +23,6 @@ struct DateCase {
   double value;
   int64_t year;
   int month, day;
-};
-
-struct CaseName {
-  template <class T>
-  std::string operator()(const testing::TestParamInfo<T>& p) const {
-    return p.param.name;
-  }
 };
 
 class Dates : public testing::TestWithParam<DateCase> {};
@@ -68,7 +63,7 @@ const DateCase kDates[] = {
     {"empty_calendar_standard", "days since 1970-01-01", "", 0, 1970, 1, 1},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, Dates, testing::ValuesIn(kDates), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, Dates, testing::ValuesIn(kDates), imptest::CaseName{});
 
 struct BadUnits {
   const char* name;
@@ -92,7 +87,7 @@ const BadUnits kBadUnits[] = {
     {"unknown_calendar", "days since 2000-01-01", "lunar"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnits, testing::ValuesIn(kBadUnits), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedUnits, testing::ValuesIn(kBadUnits), imptest::CaseName{});
 
 // ---- whole years ----------------------------------------------------------------------------
 
@@ -191,6 +186,6 @@ const RangeCase kRanges[] = {
     {"empty", "", false, 0, 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, YearRanges, testing::ValuesIn(kRanges), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, YearRanges, testing::ValuesIn(kRanges), imptest::CaseName{});
 
 }  // namespace

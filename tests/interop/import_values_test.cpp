@@ -29,13 +29,6 @@ struct ValueCase {
   const char* sidecar_lines;      // lines the sidecar must hold (after its fixed part)
 };
 
-struct CaseName {
-  template <class T>
-  std::string operator()(const testing::TestParamInfo<T>& p) const {
-    return p.param.name;
-  }
-};
-
 class ImportValues : public testing::TestWithParam<ValueCase> {};
 
 TEST_P(ImportValues, RawGridSidecarAndSummary) {
@@ -210,7 +203,8 @@ std::vector<ValueCase> value_cases() {
   };
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImportValues, testing::ValuesIn(value_cases()), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, ImportValues, testing::ValuesIn(value_cases()),
+                         imptest::CaseName{});
 
 }  // namespace
 

@@ -57,13 +57,6 @@ struct YearCase {
   int first_step, last_step;  // 1-based steps expected in the output
 };
 
-struct CaseName {
-  template <class T>
-  std::string operator()(const testing::TestParamInfo<T>& p) const {
-    return p.param.name;
-  }
-};
-
 class ImportYears : public testing::TestWithParam<YearCase> {};
 
 TEST_P(ImportYears, ChosenStepsAndSummary) {
@@ -138,7 +131,7 @@ const YearCase kYearCases[] = {
      731},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, ImportYears, testing::ValuesIn(kYearCases), CaseName{});
+INSTANTIATE_TEST_SUITE_P(Cases, ImportYears, testing::ValuesIn(kYearCases), imptest::CaseName{});
 
 // A file chunked along time (nccopy -c) gives the same bands as the file it was copied from.
 TEST(ImportYearsChunks, ChunkedAlongTime) {
