@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
 benchbin="$build/bench"
-for exe in "$bin/corvane" "$bin/rastertools-map" "$benchbin/rastergen" "$build/demo/bin/rastersummary"; do
+for exe in "$bin/corvane" "$bin/rastertools-export" "$bin/rastertools-map" "$benchbin/rastergen" "$build/demo/bin/rastersummary"; do
   [[ -x "$exe" ]] || { echo "missing $exe: build first (make)" >&2; exit 1; }
 done
 
@@ -61,6 +61,20 @@ echo
 echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
 echo
 "$build/demo/bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
+
+# The outputs as NetCDF-4 (CF), for the field's viewers and tools.
+echo
+echo "NetCDF copies (rastertools export; the series with a time axis of the reference years):"
+echo
+for n in "${names[@]}"; do
+  time_args=()
+  [[ $n == *series* ]] && time_args=(--bands-per-year 1 --first-year 1971)
+  "$bin/rastertools-export" "$out/$n.bin" --grid "$grid" --res 0.5 "${time_args[@]}" \
+    --var "$n" -o "$out/$n.nc" >/dev/null
+  echo "  $out/$n.nc"
+done
+echo "Open them with ncview, Panoply or QGIS (ncview $out/angle_series.nc), or read them with"
+echo "cdo, R terra (terra::rast) or GDAL."
 
 # Quick-look maps of the two main outputs.
 maps="$build/demo/maps"
