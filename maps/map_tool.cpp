@@ -25,7 +25,7 @@ std::string number(double v) {
 
 // An output pattern split at its conversion (%d with optional flag and width), %% read as %.
 struct Pattern {
-  std::string prefix, spec, suffix;
+  std::string prefix, conversion, suffix;
   int conversions = 0;
   bool stray = false;  // a % that starts no conversion
 };
@@ -48,7 +48,7 @@ Pattern split_pattern(const std::string& s) {
     while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j;
     if (j < s.size() && s[j] == 'd') {
       if (++p.conversions == 1) {
-        p.spec = s.substr(i, j - i) + "lld";
+        p.conversion = s.substr(i, j - i) + "lld";
         part = &p.suffix;
       }
       i = j;
@@ -190,7 +190,7 @@ void check_pattern(const std::string& pattern) {
 std::string output_name(const std::string& pattern, int64_t band) {
   const Pattern p = split_pattern(pattern);
   char buf[64];
-  std::snprintf(buf, sizeof buf, p.spec.c_str(), static_cast<long long>(band));
+  std::snprintf(buf, sizeof buf, p.conversion.c_str(), static_cast<long long>(band));
   return p.prefix + buf + p.suffix;
 }
 
