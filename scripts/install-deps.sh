@@ -14,6 +14,10 @@ packages=(
   # peers the tests read the outputs with (ncdump, gdalinfo, cdo, R terra).
   libnetcdf-dev netcdf-bin libgdal-dev gdal-bin cdo libcli11-dev r-cran-terra
   libcairo2-dev pkg-config fonts-dejavu-core libpng-dev  # rastertools map: drawing, font; PNG in its tests
+  # The ensemble workflow (workflow/): Snakemake and jsonschema (the configuration's schema),
+  # matplotlib (the summary plot), ImageMagick (comparing maps), and Slurm with munge for the
+  # one-node cluster of `make check-cluster`.
+  snakemake python3-jsonschema python3-yaml python3-matplotlib imagemagick slurm-wlm munge
 )
 
 missing=()
