@@ -67,9 +67,10 @@ const Colormap& colormap_of(const MapOptions& o) {
 }
 
 // --graticule: 0 for lines at the labelled ticks, else the step in degrees (a fraction allowed).
+// A bare --graticule reaches here as "true", as the command-line parser gives a flag's value.
 std::optional<double> graticule_of(const MapOptions& o) {
   if (!o.graticule) return std::nullopt;
-  if (*o.graticule == "0") return 0.0;
+  if (*o.graticule == "true" || *o.graticule == "0") return 0.0;
   try {
     return interop::parse_resolution(*o.graticule);
   } catch (const ToolError&) {
