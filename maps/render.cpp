@@ -283,8 +283,8 @@ void draw_bar(cairo_t* cr, const MapStyle& s, const Layout& l) {
     cairo_close_path(cr);
     cairo_fill(cr);
   }
+  const double xe = l.bar_x + l.bar_w;
   if (s.counts.above > 0) {
-    const double xe = l.bar_x + l.bar_w;
     set_colour(cr, colour_on_bar(s, 1));
     cairo_move_to(cr, xe, y0);
     cairo_line_to(cr, xe + l.bar_h, ym);
@@ -292,6 +292,18 @@ void draw_bar(cairo_t* cr, const MapStyle& s, const Layout& l) {
     cairo_close_path(cr);
     cairo_fill(cr);
   }
+  // A thin outline, so that a light end (white, pale yellow) stands out from the background.
+  const double xs = l.bar_x - 0.5, xo = xe + 0.5;
+  cairo_move_to(cr, xs, y0 - 0.5);
+  cairo_line_to(cr, xo, y0 - 0.5);
+  if (s.counts.above > 0) cairo_line_to(cr, xe + l.bar_h + 0.7, ym);
+  cairo_line_to(cr, xo, y1 + 0.5);
+  cairo_line_to(cr, xs, y1 + 0.5);
+  if (s.counts.below > 0) cairo_line_to(cr, l.bar_x - l.bar_h - 0.7, ym);
+  cairo_close_path(cr);
+  cairo_set_source_rgb(cr, 0.55, 0.55, 0.55);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
 }
 
 void draw_ticks(cairo_t* cr, const MapStyle& s, const Layout& l) {
