@@ -137,14 +137,6 @@ class Lattice:
     def lat_centres(self) -> np.ndarray:
         return self.north - (np.arange(self.nlat) + 0.5) * self.res
 
-    def lon_bounds(self) -> np.ndarray:
-        c = np.arange(self.nlon)
-        return np.stack([self.west + c * self.res, self.west + (c + 1) * self.res], axis=1)
-
-    def lat_bounds(self) -> np.ndarray:
-        r = np.arange(self.nlat)
-        return np.stack([self.north - r * self.res, self.north - (r + 1) * self.res], axis=1)
-
     def columns(self, lon) -> np.ndarray:
         # The longitude wrapped into [west, west + 360), as an offset from west.
         east = np.mod(np.asarray(lon, dtype=np.float64) - self.west, 360.0)
