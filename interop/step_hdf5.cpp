@@ -75,6 +75,11 @@ std::unique_ptr<Hdf5Variable> Hdf5Variable::open(const std::string& path, const 
     return nullptr;
   }
   why = v->describe(dims);
+  // Behind a user block, HDF5 addresses are not file offsets.
+  const Id fcpl(H5Fget_create_plist(v->file_), H5Pclose);
+  hsize_t userblock = 1;
+  if (why.empty() && (!fcpl.ok() || H5Pget_userblock(fcpl.get(), &userblock) < 0 || userblock != 0))
+    v->why_serial_ = "an HDF5 user block";
   return why.empty() ? std::move(v) : nullptr;
 }
 

@@ -346,6 +346,47 @@ const Case kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Files, StepReaderValues, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
 
+// A plain HDF5 file (libnetcdf names its dimensions phony_dim_N), chunked, shuffled and
+// deflated, with or without a user block before the HDF5 data: HDF5's addresses then do not
+// count from the file's start, and the reader leaves the file to libnetcdf.
+std::string hdf5_file(const e2e::TempDir& dir, hsize_t userblock) {
+  const std::string path = dir.file("plain" + std::to_string(userblock) + ".h5");
+  const auto ok = [](herr_t e) {
+    if (e < 0) throw std::runtime_error("HDF5 failed");
+  };
+  const hid_t fcpl = H5Pcreate(H5P_FILE_CREATE), dcpl = H5Pcreate(H5P_DATASET_CREATE);
+  ok(H5Pset_userblock(fcpl, userblock));
+  const hid_t f = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, fcpl, H5P_DEFAULT);
+  const hsize_t dims[3] = {kSteps, kRows, kCols}, chunk[3] = {1, kRows, kCols};
+  const hid_t space = H5Screate_simple(3, dims, nullptr);
+  ok(H5Pset_chunk(dcpl, 3, chunk));
+  ok(H5Pset_shuffle(dcpl));
+  ok(H5Pset_deflate(dcpl, 1));
+  const hid_t d = H5Dcreate2(f, "v", H5T_IEEE_F32LE, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+  std::vector<float> v;
+  for (int64_t t = 0; t < kSteps; ++t) {
+    const std::vector<float> step = step_values<float>(t, 1);
+    v.insert(v.end(), step.begin(), step.end());
+  }
+  ok(H5Dwrite(d, H5T_NATIVE_FLOAT, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()));
+  ok(H5Dclose(d));
+  ok(H5Sclose(space));
+  ok(H5Pclose(dcpl));
+  ok(H5Pclose(fcpl));
+  ok(H5Fclose(f));
+  return path;
+}
+
+TEST(StepReaderPlainHdf5, UserBlockLeftToLibnetcdf) {
+  e2e::TempDir dir;
+  for (const hsize_t userblock : {0, 512}) {
+    const File f{hdf5_file(dir, userblock), {}};
+    interop::StepReader r(f.path, "v");
+    EXPECT_EQ(r.variable().parallel, userblock == 0) << r.variable().serial_reason;
+    expect_library_values<float>(r, f, false);
+  }
+}
+
 // --- Damaged files and bad requests ---
 
 // The file place of the chunk that starts at `origin` of variable v, through HDF5.
