@@ -563,16 +563,13 @@ INSTANTIATE_TEST_SUITE_P(Files, StepReaderDamage, testing::ValuesIn(kDamage),
                          [](const testing::TestParamInfo<DamageCase>& i) { return i.param.name; });
 
 // What libnetcdf itself makes of the damage: a cut classic file reads as zeros without an error
-// (the reason for the size check), a chunk of half its size reads without an error too, a
-// corrupt chunk is an error.
+// (the reason for the size check), a corrupt chunk is an error. (A chunk of valid data but half
+// its size makes HDF5 1.10.8 copy from beyond its buffer: not tried here.)
 TEST(StepReaderDamage, LibraryOnTheSameDamage) {
   e2e::TempDir dir;
   const File cut = make_file(dir, kClassic);
   damage(cut.path, Damage::cut_classic_tail);
   EXPECT_EQ(e2e::bits(library_values<float>(cut, kSteps - 1, 1, false).back()), 0u);
-  const File half = make_file(dir, {.name = "half", .deflate = 5, .shuffle = true});
-  damage(half.path, Damage::short_chunk);
-  EXPECT_NO_THROW(library_values<float>(half, 7, 1, false));
   const File corrupt = make_file(dir, {.name = "corrupt", .deflate = 5, .shuffle = true});
   damage(corrupt.path, Damage::corrupt_chunk);
   EXPECT_THROW(library_values<float>(corrupt, 7, 1, false), std::runtime_error);
