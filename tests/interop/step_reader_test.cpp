@@ -137,11 +137,13 @@ class Writer {
       for (int64_t l = 0; l < nlev; ++l)
         for (int64_t r = 0; r < kRows; ++r)
           for (const auto& [c0, c1] : row_parts(r))
-            put(t, l, r, c0, c1, v.data() + (l * kRows + r) * kCols + c0);
+            put(var_, t, l, r, c0, c1, v.data() + (l * kRows + r) * kCols + c0);
     }
     if (other_ >= 0) {
       const std::vector<float> v = step_values<float>(0, nlev);
-      put_other(kSteps + 3, v.data());
+      for (int64_t l = 0; l < nlev; ++l)
+        for (int64_t r = 0; r < kRows; ++r)
+          put(other_, kSteps + 3, l, r, 0, kCols, v.data() + (l * kRows + r) * kCols);
     }
   }
 
@@ -179,31 +181,14 @@ class Writer {
     return {{0, 5}, {10, kCols}};
   }
 
-  template <class T>
-  void put(int64_t t, int64_t l, int64_t r, int64_t c0, int64_t c1, const T* v) {
+  // Values of the variable's own type, one row segment (nc_put_vara takes them as they are).
+  void put(int var, int64_t t, int64_t l, int64_t r, int64_t c0, int64_t c1, const void* v) {
     std::vector<size_t> start, count;
     if (!c_.no_time) start.push_back(static_cast<size_t>(t)), count.push_back(1);
     if (c_.level >= 0) start.push_back(static_cast<size_t>(l)), count.push_back(1);
     start.insert(start.end(), {static_cast<size_t>(r), static_cast<size_t>(c0)});
     count.insert(count.end(), {1, static_cast<size_t>(c1 - c0)});
-    if constexpr (std::is_same_v<T, float>)
-      nc(nc_put_vara_float(id_, var_, start.data(), count.data(), v));
-    if constexpr (std::is_same_v<T, double>)
-      nc(nc_put_vara_double(id_, var_, start.data(), count.data(), v));
-    if constexpr (std::is_same_v<T, int16_t>)
-      nc(nc_put_vara_short(id_, var_, start.data(), count.data(), v));
-    if constexpr (std::is_same_v<T, int32_t>)
-      nc(nc_put_vara_int(id_, var_, start.data(), count.data(), v));
-    if constexpr (std::is_same_v<T, int8_t>)
-      nc(nc_put_vara_schar(id_, var_, start.data(), count.data(), v));
-  }
-
-  void put_other(int64_t t, const float* v) {
-    std::vector<size_t> start{static_cast<size_t>(t)}, count{1};
-    if (c_.level >= 0) start.push_back(0), count.push_back(1);
-    start.insert(start.end(), {0, 0});
-    count.insert(count.end(), {static_cast<size_t>(kRows), static_cast<size_t>(kCols)});
-    nc(nc_put_vara_float(id_, other_, start.data(), count.data(), v));
+    nc(nc_put_vara(id_, var, start.data(), count.data(), v));
   }
 
   const Case& c_;
@@ -275,9 +260,8 @@ bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
 template <class Out>
 void expect_library_values(interop::StepReader& r, const File& f, bool no_time) {
   const int64_t n = r.variable().nsteps;
-  std::vector<std::pair<int64_t, int64_t>> reads{
-      {0, n},
-      {std::min<int64_t>(5, n - 1), std::min<int64_t>(17, n - std::min<int64_t>(5, n - 1))}};
+  std::vector<std::pair<int64_t, int64_t>> reads{{0, n}};
+  if (n > 22) reads.emplace_back(5, 17);
   for (int64_t t = 0; t < n; ++t) reads.emplace_back(t, 1);
   for (const int threads : {1, 2})
     for (const auto& [first, count] : reads)
