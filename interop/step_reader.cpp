@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <type_traits>
@@ -117,7 +116,15 @@ void StepReader::Impl::open_file(const std::string& path) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw ToolError("cannot read '" + path + "': " + std::strerror(errno));
   const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid);
-  if (status == NC_NOERR) return;
+  if (status == NC_NOERR) {
+    // The chunks are read through `fd`, their places through the path: one file for both.
+    struct stat by_fd {
+    }, by_path{};
+    if (fstat(fd, &by_fd) != 0 || stat(path.c_str(), &by_path) != 0 ||
+        by_fd.st_dev != by_path.st_dev || by_fd.st_ino != by_path.st_ino)
+      throw ToolError("'" + path + "' was replaced while it was being opened");
+    return;
+  }
   ncid = -1;
   if (status == NC_ENOTNC) throw ToolError("'" + path + "' is not a NetCDF file");
   // HDF5 refuses a NetCDF-4 file shorter than its superblock says: say so, not "HDF error".

@@ -43,12 +43,14 @@ struct StepVariable {
   int64_t step_size() const { return nrows * ncols; }
 };
 
+/// One read at a time: libnetcdf and HDF5 are called on the thread that calls the constructor
+/// or read() only, and no other thread may call libnetcdf meanwhile.
 class StepReader {
  public:
-  /// Opens `variable` of the NetCDF file `path` (classic, 64-bit offset, CDF-5 or NetCDF-4)
-  /// read-only. `fixed` holds an index for each dimension between the step dimension and the
-  /// last two; the variable has a step dimension when it has one dimension more than that.
-  /// A classic file shorter than its header says is refused here. Throws ToolError.
+  /// Opens `variable` (of the root group) of the NetCDF file `path` (classic, 64-bit offset,
+  /// CDF-5 or NetCDF-4) read-only. `fixed` holds an index for each dimension between the step
+  /// dimension and the last two; the variable has a step dimension when it has one dimension more
+  /// than that. A classic file shorter than its header says is refused here. Throws ToolError.
   StepReader(const std::string& path, const std::string& variable,
              const std::vector<int64_t>& fixed = {});
   ~StepReader();
