@@ -69,6 +69,7 @@ struct StepReader::Impl {
   std::vector<int64_t> dims;  // NetCDF lengths of the variable's dimensions
   bool no_fill = false;
   std::unique_ptr<Hdf5Variable> h5;  // NetCDF-4 files: the dataset behind the variable
+  std::unique_ptr<stepread::ClassicExtent> classic;  // classic files: where the data lie
   ChunkGeometry geometry;
   std::vector<ChunkDecoder> decoders;  // one per thread of the team
 
@@ -178,9 +179,10 @@ void StepReader::Impl::describe(const std::string& name, const std::vector<int64
   no_fill = nofill != 0;
 }
 
-// libnetcdf reads a cut classic file as zeros past its end: compare with what the header says.
+// libnetcdf reads a cut classic file as zeros past its end: compare with what the header says,
+// when opening and before each read (the file may be cut meanwhile).
 void StepReader::Impl::check_classic_size() {
-  const stepread::ClassicExtent e = stepread::classic_extent(fd, v.path, varid);
+  const stepread::ClassicExtent& e = *classic;
   const uint64_t size = file_size_of(fd, v.path);
   const int64_t cut = e.promised ? e.first_cut_slab(size) : e.nslabs;
   if (cut >= e.nslabs) return;
@@ -292,6 +294,7 @@ void StepReader::Impl::library_read(int64_t t0, int64_t t1, int64_t r0, int64_t 
 // Steps in blocks of whole chunks, so that libnetcdf decodes each chunk once.
 template <class Out>
 void StepReader::Impl::read_serial(int64_t first, int64_t end, Out* out) {
+  if (classic) check_classic_size();
   refuse_unwritten(first, end);
   for (int64_t b = first; b < end;) {
     const int64_t e = std::min(end, (b / v.chunk_steps + 1) * v.chunk_steps);
@@ -403,6 +406,8 @@ StepReader::StepReader(const std::string& path, const std::string& variable,
   m.check(nc_inq_format_extended(m.ncid, &format, &mode), "the format");
   if (format == NC_FORMATX_NC3) {
     m.v.serial_reason = "classic format (no compression)";
+    m.classic =
+        std::make_unique<stepread::ClassicExtent>(stepread::classic_extent(m.fd, path, m.varid));
     m.check_classic_size();
   } else if (format == NC_FORMATX_NC_HDF5) {
     std::string why;

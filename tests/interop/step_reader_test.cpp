@@ -579,6 +579,18 @@ TEST(StepReaderRefusals, UnwrittenStepsWithoutFill) {
   }
 }
 
+// A file cut while a reader has it open: the next read refuses it.
+TEST(StepReaderRefusals, FileCutAfterOpening) {
+  e2e::TempDir dir;
+  for (const Damage d : {Damage::cut_classic_middle, Damage::cut_before_last_chunk}) {
+    const File f = make_file(dir, d == Damage::cut_classic_middle ? kClassic : kDeflated);
+    interop::StepReader r(f.path, "v");
+    damage(f.path, d);
+    expect_refusal([&] { reader_values<float>(r, 0, kSteps, 2); },
+                   {"'" + f.path + "' is cut short", "step"});
+  }
+}
+
 TEST(StepReaderRefusals, BadRequestsNameWhatIsWrong) {
   e2e::TempDir dir;
   const File f = make_file(dir, {.name = "lev", .type = NC_SHORT, .level = 0});
