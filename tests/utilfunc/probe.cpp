@@ -1,4 +1,5 @@
-// Exercises the module's process-ending paths so tests can check exact streams and status.
+// Exercises the module's run-ending paths, through the one handler as every program does, so
+// tests can check exact streams and status from outside the process.
 //   probe failu MSG | usage NAME | error MSG | warn MSG | tool-error PROGRAM MSG | args TEXT
 //         | write PATH NBYTES | guard OUT IN... | alloc N M
 #include <cstdio>
@@ -9,7 +10,9 @@
 
 #include "utilfunc.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int probe(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
   if (mode == "failu" && argc == 3) raster::failu(argv[2]);
@@ -46,4 +49,10 @@ int main(int argc, char** argv) {
     return b.size() == std::atoll(argv[2]) * std::atoll(argv[3]) ? 0 : 3;
   }
   return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return probe(argc, argv); });
 }

@@ -3,10 +3,11 @@
 // program starts. All give the same bits: each pixel's sums see the same IEEE operations in the
 // same order (the vectors run across pixels; division and multiplication are correctly rounded
 // at any width), and contraction into fused multiply-adds stays off.
+#include "kernels.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "corvane.h"
 #include "rules.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
