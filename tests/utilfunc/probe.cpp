@@ -1,7 +1,8 @@
 // Exercises the module's run-ending paths, through the one handler as every program does, so
 // tests can check exact streams and status from outside the process.
-//   probe failu MSG | usage NAME | error MSG | warn MSG | tool-error PROGRAM MSG | args TEXT
-//         | write PATH NBYTES | guard OUT IN... | alloc N M
+//   probe failu MSG | usage NAME | error MSG | status N MSG | warn MSG | report MSG
+//         | tool-error PROGRAM MSG | args TEXT | write PATH NBYTES | guard OUT IN... | alloc N M
+//         | helper-fails MSG
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,21 @@ int probe(int argc, char** argv) {
   if (mode == "failu" && argc == 3) raster::failu(argv[2]);
   if (mode == "usage" && argc == 3) raster::fail_exact("Use:\n%s a b c\nDoes things\n", argv[2]);
   if (mode == "error" && argc == 3) raster::fail_error("%s", argv[2]);
+  if (mode == "status" && argc == 4) raster::fail_status(std::atoi(argv[2]), "%s", argv[3]);
+  if (mode == "report" && argc == 3) {
+    std::printf("before\n");
+    raster::report("%s", argv[2]);
+    return 0;
+  }
+  if (mode == "helper-fails" && argc == 3) {
+    // A helper thread's failure ends the run on the calling thread, after a line on stdout.
+    std::printf("started\n");
+    raster::ThreadTeam team(3);
+    team.run([&](int k) {
+      if (k == 2) raster::fail_error("%s", argv[2]);
+    });
+    return 0;
+  }
   if (mode == "warn" && argc == 3) {
     raster::warn("%s", argv[2]);
     return 0;
