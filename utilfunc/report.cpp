@@ -82,9 +82,10 @@ void warn(const char* fmt, ...) {
 }
 
 void report(const char* fmt, ...) {
+  // Straight to the stream: a run may report millions of values (div's capped quotients).
   va_list ap;
   va_start(ap, fmt);
-  vprint("", "", fmt, ap, "");
+  std::vfprintf(stderr, fmt, ap);
   va_end(ap);
 }
 
