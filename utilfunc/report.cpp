@@ -5,7 +5,7 @@
 namespace raster {
 namespace {
 
-void put(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+void put(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 void vprint(const char* prefix1, const char* prefix2, const char* fmt, va_list ap,
             const char* suffix) {

@@ -17,9 +17,10 @@
 #pragma once
 
 #include <cstdarg>
-#include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace raster {
 
@@ -43,17 +44,15 @@ inline constexpr int not_found = 127;
 /// failure is found, caught by run_program (or, in the programs with named options, by their
 /// run_tool), which prints the text and returns the status. Whatever the run had opened is
 /// closed on the way out; outputs already created stay as they are, empty or partly written.
-class Fatal : public std::exception {
+class Fatal : public std::runtime_error {
  public:
-  Fatal(int status, std::string text) : status_(status), text_(std::move(text)) {}
+  Fatal(int status, const std::string& text) : std::runtime_error(text), status_(status) {}
   int status() const noexcept { return status_; }
   /// Exactly what goes to stderr.
-  const std::string& text() const noexcept { return text_; }
-  const char* what() const noexcept override { return text_.c_str(); }
+  std::string_view text() const noexcept { return what(); }
 
  private:
   int status_;
-  std::string text_;
 };
 
 /// The one top-level handler: runs `body` and returns its status; a Fatal's text goes to stderr
