@@ -12,7 +12,7 @@
 #include <limits>
 #include <vector>
 
-#include "corvane.h"
+#include "kernels.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "corvane.h"
+#include "kernels.h"
 #include "exactdiv.h"
 #include "rules.h"
 
