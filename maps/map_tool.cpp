@@ -169,10 +169,12 @@ Window window_of(const interop::GlobalGrid& g, const std::vector<double>& extent
     throw usage_error("--extent " + text + ": need W < E and S < N");
   const double r = g.res;
   const double eps = 1e-9;
-  w.c0 = static_cast<int64_t>(std::ceil((west + 180) / r - 0.5 - eps));
-  w.c1 = static_cast<int64_t>(std::floor((east + 180) / r - 0.5 + eps));
-  w.r0 = static_cast<int64_t>(std::ceil((90 - north) / r - 0.5 - eps));
-  w.r1 = static_cast<int64_t>(std::floor((90 - south) / r - 0.5 + eps));
+  // Cell centres inside the extent, on the grid's lattice (whose first column may start west
+  // of 180W).
+  w.c0 = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((west - g.west) / r - 0.5 - eps)));
+  w.c1 = std::min(g.nlon - 1, static_cast<int64_t>(std::floor((east - g.west) / r - 0.5 + eps)));
+  w.r0 = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((g.north - north) / r - 0.5 - eps)));
+  w.r1 = std::min(g.nlat - 1, static_cast<int64_t>(std::floor((g.north - south) / r - 0.5 + eps)));
   if (w.c0 > w.c1 || w.r0 > w.r1)
     throw usage_error("--extent " + text + " holds no cell centre of the " + number(r) +
                       " degree grid");
@@ -211,7 +213,7 @@ std::string default_title(const std::string& raw, const interop::RasterOptions& 
 int run_map(const MapOptions& o, std::ostream& report) {
   check_options(o);
   const interop::RasterOptions r = resolved(o);
-  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention);
+  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention, r.origin);
   const interop::RawFile raw(o.raw, *r.npixel);
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);
