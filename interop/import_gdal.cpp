@@ -69,6 +69,11 @@ class GdalSource : public Source {
     const Unpacking u = unpacking_of(band);
     const std::string what = "band " + std::to_string(t + 1) + " of '" + info_.path + "'";
     const bool direct = GDALGetRasterDataType(band) == GDT_Float32 && !u.packed;
+    // GDAL's own report of a failed read goes into the error message, not to stderr as well.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    const struct Pop {
+      ~Pop() { CPLPopErrorHandler(); }
+    } pop;
     if (direct) {
       check(GDALRasterIO(band, GF_Read, 0, 0, nx, ny, out.data(), nx, ny, GDT_Float32, 0, 0), what);
       u.apply(out.data(), n);

@@ -473,6 +473,9 @@ class NetcdfSource : public Source {
     const std::string axis = "'" + nc_.dim_name(dim) + "' (" + std::to_string(n) + " level" +
                              (n == 1 ? "" : "s") + levels_listed(coords) + ")";
     if (n == 0) throw ToolError(where() + " has no levels: its level axis " + axis + " is empty");
+    if (!level && n > 1 && time_pos_ >= 0)
+      throw ToolError(where() + " has dimensions " + dims_text(nc_, dims) + " with the level " +
+                      "axis " + axis + ": choose one level with --level VALUE or --level index:K");
     if (!level && n > 1)
       throw ToolError(where() + " has dimensions " + dims_text(nc_, dims) + ": " + axis +
                       " is not a time axis (no units '<unit> since <date>', axis T, "

@@ -61,7 +61,19 @@ LevelChoice parse_level(const std::string& text) {
 
 namespace {
 
-uint64_t physical_memory() {
+// The memory a buffer may take now: MemAvailable of /proc/meminfo (Linux), else the physical
+// memory; 0 when unknown. Beyond it an allocation would only succeed on paper (overcommit) and
+// the system would kill the run while the buffer is filled.
+uint64_t available_memory() {
+  if (FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    unsigned long long kb = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f))
+      found = std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1;
+    std::fclose(f);
+    if (found) return static_cast<uint64_t>(kb) * 1024;
+  }
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page = sysconf(_SC_PAGE_SIZE);
   return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
@@ -82,10 +94,10 @@ void check_declared_size(uint64_t n, size_t value_size, const std::string& what)
       n * value_size > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
     refuse_size(n, "", what, "more bytes than a 64-bit size holds");
   const uint64_t bytes = n * value_size;
-  const uint64_t memory = physical_memory();
+  const uint64_t memory = available_memory();
   if (memory > 0 && bytes > memory)
     refuse_size(n, std::to_string(bytes), what,
-                "more than this machine's memory (" + std::to_string(memory) + " bytes)");
+                "more than the memory available (" + std::to_string(memory) + " bytes)");
 }
 
 uint64_t cells_of(uint64_t nrow, uint64_t ncol, const std::string& what) {

@@ -23,7 +23,7 @@ struct LevelChoice {
 LevelChoice parse_level(const std::string& text);
 
 /// Sizes `v` for `n` values the file declares: a ToolError ("allocation refused for a declared
-/// size: WHAT ...", with the size) when n values overflow, exceed this machine's memory or
+/// size: WHAT ...", with the size) when n values overflow, exceed the memory available or
 /// cannot be allocated, instead of a bare "out of memory" or a run the system kills.
 void check_declared_size(uint64_t n, size_t value_size, const std::string& what);
 template <class T>

@@ -112,7 +112,8 @@ void print_grid(const GridReport& g) {
                 format_degrees(global.north).c_str());
   if (!g.convention) {
     const GridPoint p = g.points[static_cast<size_t>(g.fit.misfit)];
-    std::printf(", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
+    std::printf(g.fit.off_globe ? ", pixel %lld lies off the globe (lat %.2f)\n"
+                                : ", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
                 static_cast<long long>(g.fit.misfit), p.lat());
     return;
   }
