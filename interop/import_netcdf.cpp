@@ -421,6 +421,23 @@ class NetcdfSource : public Source {
     unpacking_.apply(stored_.data(), out.data(), n);
   }
 
+  void keep_steps(int64_t first, int64_t count) override {
+    (void)first;  // the chunks of any `count` steps take the same room
+    const std::optional<Chunking> c = chunking();
+    if (!c || count <= 0) return;
+    const double rows =
+        std::ceil(static_cast<double>(count) / static_cast<double>(c->per_step)) + 1;
+    const double chunks = static_cast<double>(c->across) * rows;
+    const double bytes = chunks * static_cast<double>(c->bytes);
+    if (bytes <= static_cast<double>(cache_bytes_) ||
+        bytes > static_cast<double>(available_memory()) / 4)
+      return;
+    // Least recently used goes first (preemption 0): a chunk read whole is read again later.
+    cache_bytes_ = static_cast<size_t>(bytes) + c->bytes;
+    nc_set_var_chunk_cache(nc_.id(), var_, cache_bytes_,
+                           next_prime(static_cast<size_t>(chunks) * 4 + 1), 0.0f);
+  }
+
  private:
   std::string where() const { return "variable '" + info_.variable + "' of '" + info_.path + "'"; }
 
@@ -517,6 +534,41 @@ class NetcdfSource : public Source {
     return s + (coords.size() > 6 ? ", ..." : "");
   }
 
+  struct Chunking {
+    size_t across = 1;    // chunks across one step (of one level)
+    size_t bytes = 0;     // of one chunk
+    size_t per_step = 1;  // steps a chunk holds along time
+  };
+
+  std::optional<Chunking> chunking() const {
+    const std::vector<int> dims = nc_.var_dims(var_);
+    std::vector<size_t> chunk(dims.size(), 0);
+    int storage = 0;
+    if (nc_inq_var_chunking(nc_.id(), var_, &storage, chunk.data()) != NC_NOERR ||
+        storage != NC_CHUNKED)
+      return std::nullopt;
+    size_t type_size = 0;
+    nc_.check(nc_inq_type(nc_.id(), nc_.var_type(var_), nullptr, &type_size), "a type size");
+    const size_t nd = dims.size();
+    Chunking c;
+    c.across = ((info_.lat.size() + chunk[nd - 2] - 1) / chunk[nd - 2]) *
+               ((info_.lon.size() + chunk[nd - 1] - 1) / chunk[nd - 1]);
+    c.bytes = type_size;
+    for (const size_t n : chunk) c.bytes *= n;
+    if (time_pos_ >= 0) c.per_step = chunk[static_cast<size_t>(time_pos_)];
+    return c;
+  }
+
+  static size_t next_prime(size_t n) {
+    const auto prime = [](size_t k) {
+      for (size_t d = 2; d * d <= k; ++d)
+        if (k % d == 0) return false;
+      return k >= 2;
+    };
+    while (!prime(n)) ++n;
+    return n;
+  }
+
   // A file chunked along time (chunks of many steps) would be decompressed again for every
   // step unless the cache holds all chunks one step passes through: size it so (up to 4 GiB).
   void size_chunk_cache() {
@@ -536,11 +588,12 @@ class NetcdfSource : public Source {
     const double need = static_cast<double>(across) * static_cast<double>(chunk_bytes);
     size_t size = 0, nelems = 0;
     float preemption = 0;
-    if (nc_get_var_chunk_cache(nc_.id(), var_, &size, &nelems, &preemption) != NC_NOERR ||
-        need <= static_cast<double>(size) || need > 4.0 * 1024 * 1024 * 1024)
-      return;
-    nc_set_var_chunk_cache(nc_.id(), var_, static_cast<size_t>(need) + chunk_bytes,
-                           std::max(nelems, 4 * across + 1), preemption);
+    if (nc_get_var_chunk_cache(nc_.id(), var_, &size, &nelems, &preemption) != NC_NOERR) return;
+    cache_bytes_ = size;
+    if (need <= static_cast<double>(size) || need > 4.0 * 1024 * 1024 * 1024) return;
+    cache_bytes_ = static_cast<size_t>(need) + chunk_bytes;
+    nc_set_var_chunk_cache(nc_.id(), var_, cache_bytes_, std::max(nelems, 4 * across + 1),
+                           preemption);
   }
 
   std::vector<double> axis_values(int dim) const {
@@ -572,6 +625,7 @@ class NetcdfSource : public Source {
   int time_pos_ = -1;   // place of the time axis among the variable's dimensions
   int level_pos_ = -1;  // place of the level axis
   size_t level_index_ = 0;
+  size_t cache_bytes_ = 0;  // the variable's chunk cache
   double wrap_ = 0;
   bool float_direct_ = false;
   Unpacking unpacking_;

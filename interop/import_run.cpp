@@ -114,6 +114,8 @@ class StepReader {
 
   int64_t count() const { return plan_.span.steps_per_year * plan_.span.nyears; }
   int64_t repeat_differences() const { return differences_; }
+  /// Steps from `t` on will be read again: keep them in memory if they fit.
+  void keep_from(int64_t t) { src_.keep_steps(plan_.span.first_step + t, count() - t); }
 
   const std::vector<float>& read(int64_t t) {
     src_.read_step(plan_.span.first_step + t, step_);
@@ -299,8 +301,9 @@ void mark_steps(StepReader& steps, const std::vector<int64_t>& watch, std::vecto
 
 // Writes the cells with a value in the first step while no later step holds a value elsewhere:
 // for most files (a fixed land mask) the pixels are known after this one pass. A step with a
-// value in a new cell stops the writing; the rest of the steps are only marked, and false tells
-// the caller to write again with every cell that held a value.
+// value in a new cell stops the writing; the rest of the steps are only marked (and kept
+// decompressed when they fit in memory), and false tells the caller to write again with every
+// cell that held a value.
 bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
                        const std::function<Pixels()>& pixels_now, RawWriter& raw, Pixels& px) {
   const std::vector<float>* step = &steps.read(0);
@@ -311,7 +314,10 @@ bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_
   for (int64_t t = 0; t < steps.count(); ++t) {
     if (t > 0) {
       step = &steps.read(t);
-      if (mark_values(*step, cov.file_index, seen)) known = false;
+      if (mark_values(*step, cov.file_index, seen) && known) {
+        known = false;
+        steps.keep_from(0);  // all are read again; those read from now on stay decompressed
+      }
     }
     if (!known) continue;
     copy_pixels(*step, px.file_index, pixels);
@@ -459,6 +465,7 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
       raw = std::make_unique<RawWriter>(sum.raw);
       written = write_while_known(steps, cov, seen, pixels_now, *raw, px);
     } else {
+      steps.keep_from(0);
       mark_steps(steps, cov.file_index, seen);
     }
     if (!written) px = pixels_now();

@@ -59,11 +59,10 @@ LevelChoice parse_level(const std::string& text) {
   return c;
 }
 
-namespace {
+namespace {}  // namespace
 
-// The memory a buffer may take now: MemAvailable of /proc/meminfo (Linux), else the physical
-// memory; 0 when unknown. Beyond it an allocation would only succeed on paper (overcommit) and
-// the system would kill the run while the buffer is filled.
+// Beyond MemAvailable an allocation would only succeed on paper (overcommit) and the system
+// would kill the run while the buffer is filled.
 uint64_t available_memory() {
   if (FILE* f = std::fopen("/proc/meminfo", "r")) {
     char line[256];
@@ -78,6 +77,8 @@ uint64_t available_memory() {
   const long page = sysconf(_SC_PAGE_SIZE);
   return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
 }
+
+namespace {
 
 [[noreturn]] void refuse_size(uint64_t n, const std::string& bytes, const std::string& what,
                               const std::string& why) {

@@ -22,6 +22,10 @@ struct LevelChoice {
 /// Parses --level: "VALUE" (a number) or "index:K"; a usage ToolError otherwise.
 LevelChoice parse_level(const std::string& text);
 
+/// The memory a buffer may take now: MemAvailable (Linux), else the physical memory; 0 when
+/// unknown.
+uint64_t available_memory();
+
 /// Sizes `v` for `n` values the file declares: a ToolError ("allocation refused for a declared
 /// size: WHAT ...", with the size) when n values overflow, exceed the memory available or
 /// cannot be allocated, instead of a bare "out of memory" or a run the system kills.
@@ -76,6 +80,13 @@ class Source {
   const SourceInfo& info() const { return info_; }
   /// Values of step t, row after row (row i is lat[i], column j is lon[j]), NaN where missing.
   virtual void read_step(int64_t t, std::vector<float>& out) = 0;
+  /// A hint: steps [first, first + count) will be read again; a compressed file keeps them
+  /// decompressed in memory from their next reading on when they fit (in a quarter of the
+  /// memory available).
+  virtual void keep_steps(int64_t first, int64_t count) {
+    (void)first;
+    (void)count;
+  }
 
  protected:
   SourceInfo info_;
