@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -299,16 +298,22 @@ void mark_steps(StepReader& steps, const std::vector<int64_t>& watch, std::vecto
   for (int64_t t = 0; t < steps.count(); ++t) mark_values(steps.read(t), watch, seen);
 }
 
+// Where the pixels' grid records lie: the lattice and the convention of the records.
+struct RecordPlace {
+  const GlobalGrid& g;
+  Convention convention;
+};
+
 // Writes the cells with a value in the first step while no later step holds a value elsewhere:
 // for most files (a fixed land mask) the pixels are known after this one pass. A step with a
 // value in a new cell stops the writing; the rest of the steps are only marked (and kept
 // decompressed when they fit in memory), and false tells the caller to write again with every
 // cell that held a value.
 bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
-                       const std::function<Pixels()>& pixels_now, RawWriter& raw, Pixels& px) {
+                       RecordPlace place, RawWriter& raw, Pixels& px) {
   const std::vector<float>* step = &steps.read(0);
   mark_values(*step, cov.file_index, seen);
-  px = pixels_now();
+  px = pixels_seen(cov, seen, place.g, place.convention);
   std::vector<float> pixels(px.file_index.size());
   bool known = true;
   for (int64_t t = 0; t < steps.count(); ++t) {
@@ -332,6 +337,55 @@ bool output_can_start_over(const std::string& path) {
   struct stat st = {};
   if (stat(path.c_str(), &st) != 0) return errno == ENOENT;
   return S_ISREG(st.st_mode);
+}
+
+// What the passes leave: the raw output (written, not yet closed) and its pixels.
+struct Written {
+  std::unique_ptr<RawWriter> raw;
+  Pixels px;
+  int64_t no_value = 0;  // --grid pixels without a value in any step
+  int64_t outside = 0;   // of them, outside the file's grid
+  int64_t left_out = 0;  // cells of the file without a value in any step
+};
+
+// --grid: one pass; the pixels without a value are counted.
+Written write_grid_pixels(StepReader& steps, const PlacedGrid& grid, const FilePlacement& fp,
+                          int64_t ncol, std::vector<uint8_t>& seen, const std::string& out) {
+  Written w;
+  w.px = pixels_of_grid(grid, fp, ncol);
+  w.raw = std::make_unique<RawWriter>(out);
+  write_steps(steps, w.px.file_index, *w.raw, &seen);
+  for (const int64_t i : w.px.file_index) {
+    w.outside += i < 0 ? 1 : 0;
+    w.no_value += i < 0 || !seen[static_cast<size_t>(i)] ? 1 : 0;
+  }
+  return w;
+}
+
+// The cells with a value in any step: one pass when the first step tells them, else a second
+// (first when the output can be written only once).
+Written write_own_pixels(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
+                         RecordPlace place, const std::string& out, const SourceInfo& in) {
+  Written w;
+  bool written = false;
+  if (output_can_start_over(out)) {
+    w.raw = std::make_unique<RawWriter>(out);
+    written = write_while_known(steps, cov, seen, place, *w.raw, w.px);
+  } else {
+    steps.keep_from(0);
+    mark_steps(steps, cov.file_index, seen);
+  }
+  if (!written) w.px = pixels_seen(cov, seen, place.g, place.convention);
+  if (w.px.file_index.empty())
+    throw ToolError(quoted(in.path) + ": no cell of " + in.variable +
+                    " holds a value in any step imported");
+  if (!written) {
+    w.raw.reset();  // a first attempt, under its temporary name, goes
+    w.raw = std::make_unique<RawWriter>(out);
+    write_steps(steps, w.px.file_index, *w.raw, nullptr);
+  }
+  w.left_out = static_cast<int64_t>(cov.cell.size() - w.px.file_index.size());
+  return w;
 }
 
 // ---- the lattice: the file's, and the grid given with --grid on it ----
@@ -441,52 +495,26 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   sum.nyears = plan.span.nyears;
   if (plan.dated) sum.first_year = plan.span.first_year;
 
-  const auto ncol = static_cast<int64_t>(in.lon.size());
   StepReader steps(*src, plan, fp);
+  const std::string step_text = "a step of " + quoted(in.path);
   std::vector<uint8_t> seen;
-  size_for(seen, cells_of(in.lat.size(), in.lon.size(), "a step of " + quoted(in.path)),
-           "a step of " + quoted(in.path));
-  std::unique_ptr<RawWriter> raw;
-  Pixels px;
-  int64_t outside = 0;
-  if (grid) {
-    px = pixels_of_grid(*grid, fp, ncol);
-    raw = std::make_unique<RawWriter>(sum.raw);
-    write_steps(steps, px.file_index, *raw, &seen);
-    for (const int64_t i : px.file_index) {
-      outside += i < 0 ? 1 : 0;
-      sum.no_value += i < 0 || !seen[static_cast<size_t>(i)] ? 1 : 0;
-    }
-  } else {
-    const Covered cov = covered_cells(g, fp, ncol);
-    const auto pixels_now = [&] { return pixels_seen(cov, seen, g, sum.convention); };
-    bool written = false;
-    if (output_can_start_over(sum.raw)) {
-      raw = std::make_unique<RawWriter>(sum.raw);
-      written = write_while_known(steps, cov, seen, pixels_now, *raw, px);
-    } else {
-      steps.keep_from(0);
-      mark_steps(steps, cov.file_index, seen);
-    }
-    if (!written) px = pixels_now();
-    if (px.file_index.empty())
-      throw ToolError(quoted(in.path) + ": no cell of " + in.variable +
-                      " holds a value in any step imported");
-    if (!written) {
-      raw.reset();  // a first attempt, under its temporary name, goes
-      raw = std::make_unique<RawWriter>(sum.raw);
-      write_steps(steps, px.file_index, *raw, nullptr);
-    }
-    sum.left_out = static_cast<int64_t>(cov.cell.size() - px.file_index.size());
-  }
-  sum.npixel = static_cast<int64_t>(px.file_index.size());
+  size_for(seen, cells_of(in.lat.size(), in.lon.size(), step_text), step_text);
+  const auto ncol = static_cast<int64_t>(in.lon.size());
+  Written w = grid ? write_grid_pixels(steps, *grid, fp, ncol, seen, sum.raw)
+                   : write_own_pixels(steps, covered_cells(g, fp, ncol), seen, {g, sum.convention},
+                                      sum.raw, in);
+  sum.npixel = static_cast<int64_t>(w.px.file_index.size());
+  sum.no_value = w.no_value;
+  sum.left_out = w.left_out;
   report_repeats(fp, in, steps.repeat_differences(), program);
-  report_no_value(sum, outside, sum.grid, in, program);
+  report_no_value(sum, w.outside, sum.grid, in, program);
 
-  raw->close();
-  if (own_grid) write_grid(sum.grid, px.points);
+  const std::vector<GridPoint>& points = w.px.points;
+  RawWriter& raw = *w.raw;
+  raw.close();
+  if (own_grid) write_grid(sum.grid, points);
   write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
-  raw->commit();
+  raw.commit();
   return sum;
 }
 
