@@ -361,7 +361,7 @@ RoundTripCase lattice_case() {
   s.bands = 12;
   s.resolution = 2.0 / 3.0;
   s.origin = interop::Origin{-180 - 1.0 / 3.0, 90};
-  s.calendar = "365_day";
+  s.calendar.emplace("365_day");
   return {"two_thirds_shifted_noleap", s};
 }
 
