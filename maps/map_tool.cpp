@@ -314,7 +314,7 @@ std::string default_title(const std::string& raw, const interop::RasterOptions& 
 int run_map(const MapOptions& o, std::ostream& report) {
   check_options(o);
   const interop::RasterOptions r = resolved(o);
-  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention);
+  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention, r.origin);
   const interop::RawFile raw(o.raw, *r.npixel);
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);

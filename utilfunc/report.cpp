@@ -103,4 +103,11 @@ void print_tool_warning(const char* program, const char* fmt, ...) {
   va_end(ap);
 }
 
+void print_tool_note(const char* program, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  vprint(program, ": note: ", fmt, ap, "\n");
+  va_end(ap);
+}
+
 }  // namespace raster

@@ -101,4 +101,9 @@ void print_tool_error(const char* program, const char* fmt, ...)
 void print_tool_warning(const char* program, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+/// The programs with named options: "<program>: note: <text>\n" on stderr, for what a run did
+/// that is no fault but changes what comes out (such as a duplicate column left out).
+void print_tool_note(const char* program, const char* fmt, ...)
+    __attribute__((format(printf, 2, 3)));
+
 }  // namespace raster
