@@ -4,12 +4,17 @@
 // and outputs written under a temporary name and renamed on success.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+// Declared only: CLI11's header costs seconds of compile time in every file that includes it, so
+// only the files that build command lines include <CLI/CLI.hpp>.
+namespace CLI {
+class App;
+}
 
 namespace interop {
 
