@@ -73,11 +73,11 @@ demo: build
 # The example ensemble workflow on a one-node Slurm cluster that the script starts and stops (as
 # root; several minutes). Not part of check.
 check-cluster: build deps-cluster
-	@cmake --build $(BUILD) -j $(JOBS) --target demo_programs bench_programs
 	@workflow/cluster/check-cluster.sh $(BUILD)
 
 # The map shown in README.md (docs/map-angle.png), from the demo's output.
 docs-map: build
+	@cmake --build $(BUILD) -j $(JOBS) --target demo_programs
 	@scripts/make-docs-map.sh $(BUILD)
 
 bench: build deps-bench
