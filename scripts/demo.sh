@@ -74,8 +74,9 @@ echo "Maps (rastertools map; the grid's resolution and convention are inferred):
 echo
 "$bin/rastertools-map" "$out/angle.bin" --grid "$grid" -o "$maps/angle.png" \
   --title "Cosine of the angle of change, 1971-2000 to 2071-2100"
+# A sequential scale: the magnitudes lie almost all above 100 %.
 "$bin/rastertools-map" "$out/magnitude.bin" --grid "$grid" --band 0 -o "$maps/magnitude.png" \
-  --center 100 --units "% of 1971-2000" \
+  --units "% of 1971-2000" \
   --title "Length of the future vector, % of the reference"
 echo
 echo "Maps written:"
