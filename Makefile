@@ -18,13 +18,14 @@ WERROR ?= OFF
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 export CCACHE_SLOPPINESS := pch_defines,time_macros,include_file_mtime,include_file_ctime
 CONFIGURE = cmake -S . -G Ninja -Wno-dev --log-level=WARNING $(LAUNCHER)
-# Runs ctest in a build folder: the cases spread over the cores, the output of failures only.
-CTEST = ctest --output-on-failure --progress -j $(JOBS) --test-dir
 
 .PHONY: all build deps deps-test deps-bench deps-cluster check test asan-test demo bench \
   install uninstall clean check-cluster docs-map
 
 all: build
+
+# One target at a time: the builds and ctest spread their own work over the cores.
+.NOTPARALLEL:
 
 deps:
 	@scripts/install-deps.sh build
@@ -54,7 +55,7 @@ test: deps-test
 	$(call configure,$(CHECK_BUILD),-DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON \
 	  -DBUILD_TESTS=ON -DBUILD_RLIB=ON)
 	@cmake --build $(CHECK_BUILD) -j $(JOBS)
-	@$(CTEST) $(CHECK_BUILD)
+	@scripts/run-tests.sh $(CHECK_BUILD) $(JOBS)
 
 # AddressSanitizer and UndefinedBehaviorSanitizer. Allocations that cannot be served must return
 # null there as they do in the release build. No R package (R cannot load sanitized libraries),
@@ -64,7 +65,7 @@ asan-test: deps-test
 	  -DWARNINGS_AS_ERRORS=ON -DBUILD_TESTS=ON)
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-	  $(CTEST) $(ASAN_BUILD)
+	  scripts/run-tests.sh $(ASAN_BUILD) $(JOBS)
 
 demo: build
 	@cmake --build $(BUILD) -j $(JOBS) --target demo_programs
