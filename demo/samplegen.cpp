@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <string>
 #include <utility>
@@ -49,13 +50,18 @@ struct Pixel {
   double inland;  // km to the nearest cell that is not land
 };
 
+struct CloseFile {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using InputFile = std::unique_ptr<FILE, CloseFile>;
+
 std::vector<Pixel> read_grid(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) die("cannot open " + path);
+  const InputFile f(std::fopen(path.c_str(), "rb"));
+  if (!f) die("cannot open " + path);
   std::vector<int16_t> rec;
   int16_t pair[2];
-  while (std::fread(pair, sizeof pair, 1, f) == 1) rec.insert(rec.end(), pair, pair + 2);
-  std::fclose(f);
+  while (std::fread(pair, sizeof pair, 1, f.get()) == 1) rec.insert(rec.end(), pair, pair + 2);
+  if (std::ferror(f.get()) != 0) die("cannot read " + path);
   if (rec.empty()) die(path + " holds no pixel");
   std::vector<Pixel> px(rec.size() / 2);
   for (std::size_t p = 0; p < px.size(); ++p) {
@@ -76,18 +82,13 @@ void set_inland_distance(std::vector<Pixel>& px, double res) {
         std::clamp<int64_t>(static_cast<int64_t>((p.lon + 180.0) / res), 0, ncol - 1);
     return row * ncol + col;
   };
-  constexpr double kOpen = -1.0;
-  std::vector<double> dist(static_cast<std::size_t>(nrow * ncol), 0.0);
-  for (const Pixel& p : px) dist[static_cast<std::size_t>(cell_of(p))] = kOpen;
-
+  // Every cell without a pixel is a source at distance 0; land cells start unreached.
+  std::vector<double> best(static_cast<std::size_t>(nrow * ncol), 0.0);
+  for (const Pixel& p : px) best[static_cast<std::size_t>(cell_of(p))] = 1e30;
   using Item = std::pair<double, int64_t>;
   std::priority_queue<Item, std::vector<Item>, std::greater<>> queue;
   for (int64_t c = 0; c < nrow * ncol; ++c) {
-    if (dist[static_cast<std::size_t>(c)] == 0.0) queue.push({0.0, c});
-  }
-  std::vector<double> best(dist.size(), 1e30);
-  for (int64_t c = 0; c < nrow * ncol; ++c) {
-    if (dist[static_cast<std::size_t>(c)] == 0.0) best[static_cast<std::size_t>(c)] = 0.0;
+    if (best[static_cast<std::size_t>(c)] == 0.0) queue.push({0.0, c});
   }
   const double ns = res * kKmPerDeg;
   while (!queue.empty()) {
