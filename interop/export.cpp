@@ -1,4 +1,5 @@
 // rastertools export: a raw raster file and its grid to NetCDF-4 (CF-1.8), GeoTIFF or COG.
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <cstdio>
 #include <ctime>

@@ -4,13 +4,18 @@
 // and outputs written under a temporary name and renamed on success.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "report.h"
+
+// Declared only: CLI11's header costs seconds of compile time in every file that includes it, so
+// only the files that build command lines include <CLI/CLI.hpp>.
+namespace CLI {
+class App;
+}
 
 namespace interop {
 
