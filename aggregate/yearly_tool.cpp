@@ -27,7 +27,8 @@ constexpr const char* kDescription =
     "out with a warning.\n"
     "\n"
     "NaN: a NaN value makes its year's value NaN; with --min-count N, NaN values are left out\n"
-    "and a value needs at least N others (else it is NaN); both are counted in a warning.\n"
+    "and a result needs at least N values that are not NaN (else it is NaN); warnings count\n"
+    "both.\n"
     "Values are added in double in month order, the result rounded once to float (the mean is\n"
     "the sum divided by the number of values); the bytes are the same for every thread count\n"
     "(OMP_NUM_THREADS).\n"
@@ -37,7 +38,8 @@ constexpr const char* kDescription =
     "cell_methods) or, for a name ending in .bin or with --format raw, a raw raster file with\n"
     "its grid file NAME.grid.bin and sidecar NAME.hdr. docs/yearly.md has the details.\n"
     "\n"
-    "Exit status: 0 written, 1 a failure while reading or writing (nothing is left behind),\n"
+    "Exit status: 0 written, 1 a failure while reading or writing (no output is left half\n"
+    "written), "
     "2 a command line that cannot be used.";
 
 constexpr const char* kExample =
@@ -65,7 +67,7 @@ void add_options(CLI::App& app, Args& a) {
                  "Months A-B of each year, e.g. 6-8 or 11-3 (12 bands a year)")
       ->excludes(season);
   app.add_option("--min-count", a.min_count,
-                 "Leave NaN values out; a value needs at least N others (default: NaN counts)");
+                 "Leave NaN values out; a result needs N values (default: a NaN makes it NaN)");
   app.add_flag("--keep-incomplete", a.keep_incomplete,
                "Keep the first and last windows across the year's end with the months present");
   app.add_option("--format", a.format, "netcdf or raw (default: raw for .bin, else netcdf)");
