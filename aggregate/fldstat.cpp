@@ -204,10 +204,26 @@ void apply_fraction(const Args& a, const BandSource& src, Setup& s) {
     std::erase_if(z.pixels, [&](int64_t p) { return !(s.weights[static_cast<size_t>(p)] > 0); });
   if (left_out > 0)
     raster::print_tool_warning(kProgram,
-                               "%lld pixel(s) have fraction 0 or NaN in %s (%lld of them no pixel "
-                               "there) and are left out",
-                               static_cast<long long>(left_out), a.fraction.c_str(),
-                               static_cast<long long>(missing));
+                               "%lld pixel(s) of %s are left out: their fraction in %s is 0 or "
+                               "NaN (%lld of them are no pixel of it)",
+                               static_cast<long long>(left_out), a.input.c_str(),
+                               a.fraction.c_str(), static_cast<long long>(missing));
+}
+
+// The zones, their kind for the plot's title, and the pixels' weights.
+Setup setup_of(const Args& a, const BandSource& src, Weights weights) {
+  Setup s;
+  s.zones = zones_of(a, src);
+  s.zone_kind = !a.zones.empty()    ? "per " + a.zones.substr(4) + " degree latitude band"
+                : a.regions.empty() ? std::string("over all pixels")
+                                    : "per region";
+  s.weights = pixel_weights(src.grid(), weights);
+  apply_fraction(a, src, s);
+  if (s.zones.outside > 0)
+    raster::print_tool_warning(kProgram, "%lld pixel(s) of %s lie in no region of %s",
+                               static_cast<long long>(s.zones.outside), a.input.c_str(),
+                               a.regions.c_str());
+  return s;
 }
 
 std::vector<ZoneValue> compute(const BandSource& src, const Setup& s, Stat stat, double scale) {
@@ -285,18 +301,7 @@ int fldstat_main(int argc, char** argv) {
   if (!a.plot.empty()) outputs.push_back(a.plot);
   check_outputs(outputs, inputs);
 
-  Setup s;
-  s.zones = zones_of(a, *src);
-  s.zone_kind = !a.zones.empty()    ? "per " + a.zones.substr(4) + " degree latitude band"
-                : a.regions.empty() ? std::string("over all pixels")
-                                    : "per region";
-  s.weights = pixel_weights(src->grid(), weights);
-  apply_fraction(a, *src, s);
-  if (s.zones.outside > 0)
-    raster::print_tool_warning(kProgram, "%lld pixel(s) of %s lie in no region of %s",
-                               static_cast<long long>(s.zones.outside), a.input.c_str(),
-                               a.regions.c_str());
-
+  const Setup s = setup_of(a, *src, weights);
   const BandLayout& l = src->layout();
   const std::vector<ZoneValue> v = compute(*src, s, stat, a.scale);
   TimeAxis t;
@@ -305,8 +310,9 @@ int fldstat_main(int argc, char** argv) {
     t.per_year = *l.bands_per_year;
   }
   const std::string units = value_units(l, stat, weights, a.scale, a.units);
-  write_text_output(a.table, table_text(t, s, v, units, weights));
+  // The plot first: when it cannot be written, no table has gone out either.
   if (!a.plot.empty()) write_series_png(plot_of(a, l, t, s, v, units, stat), a.plot);
+  write_text_output(a.table, table_text(t, s, v, units, weights));
   if (!a.table.empty())
     std::printf("%s: %lld band(s) x %lld zone(s) of %s\n", a.table.c_str(),
                 static_cast<long long>(l.nbands), static_cast<long long>(s.zones.zones.size()),

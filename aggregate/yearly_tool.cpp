@@ -144,6 +144,44 @@ void warn_nan(const NanCounts& c, int64_t min_count) {
                                static_cast<long long>(min_count));
 }
 
+// The windows of the input that make the output bands, after the checks that need the input.
+YearPlan plan_of(const Args& a, const BandLayout& l, const std::optional<MonthWindow>& window) {
+  if (!l.bands_per_year)
+    throw interop::usage_error("the bands per year of " + a.input +
+                               " are not known: give --bands-per-year N (12 for monthly bands)");
+  if (window && *l.bands_per_year != 12)
+    throw interop::usage_error(
+        (a.season.empty() ? "--months " + a.months : "--season " + a.season) +
+        " needs 12 bands a year; " + a.input + " has " + std::to_string(*l.bands_per_year));
+  YearPlan plan = plan_years(l.nbands, *l.bands_per_year, window, a.keep_incomplete);
+  if (a.min_count > plan.window)
+    throw interop::usage_error("--min-count " + std::to_string(a.min_count) + " is more than the " +
+                               std::to_string(plan.window) + " bands of a window");
+  if (plan.spans.empty())
+    throw interop::ToolError(
+        a.input + " holds no " +
+        (window ? "complete " + window_text(*window) : std::string("whole year")) + " (" +
+        std::to_string(l.nbands) + " bands of " + std::to_string(*l.bands_per_year) + " a year)" +
+        (window && window->wraps() ? "; --keep-incomplete keeps part windows" : ""));
+  return plan;
+}
+
+// What the output holds besides its values: the time axis and the variable's description.
+void describe_output(const Args& a, const BandLayout& l, const YearPlan& plan, Stat stat,
+                     const std::string& what, OutputBands& out) {
+  out.nbands = static_cast<int64_t>(plan.spans.size());
+  if (l.first_year) {
+    out.first_year = *l.first_year + plan.spans[0].year;
+    out.times = span_times(l, plan);
+  }
+  out.calendar = l.calendar;
+  out.variable = l.variable;
+  out.units = l.units;
+  out.long_name = l.long_name;
+  out.cell_methods = cell_method(stat);
+  out.description = "rastertools yearly: " + what + " of " + a.input;
+}
+
 int yearly_main(int argc, char** argv) {
   CLI::App app;
   Args a;
@@ -162,30 +200,14 @@ int yearly_main(int argc, char** argv) {
   const std::unique_ptr<BandSource> src = open_raw_source(a.input, a.in.resolved(), kProgram);
   const BandLayout& l = src->layout();
   check_outputs(output_files(a.output, format), src->files());
-  if (!l.bands_per_year)
-    throw interop::usage_error("the bands per year of " + a.input +
-                               " are not known: give --bands-per-year N (12 for monthly bands)");
-  if (window && *l.bands_per_year != 12)
-    throw interop::usage_error(
-        (a.season.empty() ? "--months " + a.months : "--season " + a.season) +
-        " needs 12 bands a year; " + a.input + " has " + std::to_string(*l.bands_per_year));
-  const YearPlan plan = plan_years(l.nbands, *l.bands_per_year, window, a.keep_incomplete);
-  if (a.min_count > plan.window)
-    throw interop::usage_error("--min-count " + std::to_string(a.min_count) + " is more than the " +
-                               std::to_string(plan.window) + " bands of a window");
+  const YearPlan plan = plan_of(a, l, window);
   const std::string what = (window ? window_text(*window) + " " : "") + stat_name(stat);
-  if (plan.spans.empty())
-    throw interop::ToolError(
-        a.input + " holds no " +
-        (window ? "complete " + window_text(*window) : std::string("whole year")) + " (" +
-        std::to_string(l.nbands) + " bands of " + std::to_string(*l.bands_per_year) + " a year)" +
-        (window && window->wraps() ? "; --keep-incomplete keeps part windows" : ""));
 
+  // Each output band: its window's bands read and reduced pixel block by pixel block.
   NanCounts counts;
   std::mutex counts_lock;
   OutputBands out;
   out.grid = &src->grid();
-  out.nbands = static_cast<int64_t>(plan.spans.size());
   out.band = [&](int64_t k, std::span<float> dst) {
     const YearSpan& s = plan.spans[static_cast<size_t>(k)];
     for_blocks(l.npixel, 4096, [&](int64_t begin, int64_t end) {
@@ -197,16 +219,7 @@ int yearly_main(int argc, char** argv) {
       counts += c;
     });
   };
-  if (l.first_year) {
-    out.first_year = *l.first_year + plan.spans[0].year;
-    out.times = span_times(l, plan);
-  }
-  out.calendar = l.calendar;
-  out.variable = l.variable;
-  out.units = l.units;
-  out.long_name = l.long_name;
-  out.cell_methods = cell_method(stat);
-  out.description = "rastertools yearly: " + what + " of " + a.input;
+  describe_output(a, l, plan, stat, what, out);
   out.history = history_text("yearly", argc, argv);
   const int64_t fills = write_output(a.output, format, out);
 
@@ -216,11 +229,10 @@ int yearly_main(int argc, char** argv) {
     raster::print_tool_warning(kProgram,
                                "%lld value(s) equal the fill value 1e20 and read as missing in %s",
                                static_cast<long long>(fills), a.output.c_str());
-  const YearSpan& first = plan.spans.front();
-  const YearSpan& last = plan.spans.back();
   std::printf("%s: %lld band(s), the %s of %s to %s, %lld pixels\n", a.output.c_str(),
-              static_cast<long long>(out.nbands), what.c_str(), year_text(l, first.year).c_str(),
-              year_text(l, last.year).c_str(), static_cast<long long>(l.npixel));
+              static_cast<long long>(out.nbands), what.c_str(),
+              year_text(l, plan.spans.front().year).c_str(),
+              year_text(l, plan.spans.back().year).c_str(), static_cast<long long>(l.npixel));
   return raster::status::ok;
 }
 

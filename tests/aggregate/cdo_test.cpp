@@ -298,9 +298,22 @@ TEST_F(Aggregate, FractionMultipliesTheWeights) {
   EXPECT_EQ(num(halved[1][5]), num(full[1][5]) / 2);
   const e2e::Result gaps = run("fldstat", {"B.bin", "--fraction", "gaps.bin"});
   EXPECT_EQ(gaps.err,
-            "rastertools-fldstat: warning: 2 pixel(s) have fraction 0 or NaN in "
-            "gaps.bin (0 of them no pixel there) and are left out\n");
+            "rastertools-fldstat: warning: 2 pixel(s) of B.bin are left out: their fraction in "
+            "gaps.bin is 0 or NaN (0 of them are no pixel of it)\n");
   EXPECT_EQ(csv(gaps.out)[1][6], std::to_string(n - 2));
+  // A fraction file of two other pixels of the lattice: every pixel of B.bin is left out.
+  e2e::write_floats(file("two.bin"), {1, 1});
+  e2e::write_bytes(file("two.hdr"),
+                   "ENVI\nsamples = 2\nlines = 1\nbands = 1\nheader offset = "
+                   "0\ndata type = 4\ninterleave = bsq\nbyte order = 0\n"
+                   "rastertools grid file = nan.grid\n");
+  const e2e::Result two = run("fldstat", {"B.bin", "--fraction", "two.bin"});
+  const std::string ns = std::to_string(n);
+  EXPECT_EQ(two.err, "rastertools-fldstat: warning: " + ns +
+                         " pixel(s) of B.bin are left out: their fraction in two.bin is 0 or NaN "
+                         "(" +
+                         ns + " of them are no pixel of it)\n");
+  EXPECT_EQ(csv(two.out)[1][3] + " " + csv(two.out)[1][6], "NaN 0");
 }
 
 TEST_F(Aggregate, NanMonthsAreCountedOrSkipped) {
