@@ -199,7 +199,10 @@ int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& ful
                      std::vector<float>& pixels) {
   const std::vector<int64_t>& cells = job.grid->cells;
   pixels.resize(cells.size());
-  job.raw->read_band(band, pixels);
+  if (job.band_source)
+    job.band_source(band, pixels);
+  else
+    job.raw->read_band(band, pixels);
   full.assign(static_cast<size_t>(job.grid->global.ncell()), kFillValue);
   int64_t fills = 0;
   for (size_t i = 0; i < cells.size(); ++i) {
