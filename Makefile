@@ -85,8 +85,9 @@ bench: build deps-bench
 	@cmake --build $(BUILD) -j $(JOBS) --target bench_programs
 	@for b in bench/*.sh; do echo "== $$b"; $$b $(BUILD) || exit 1; done
 
-# The tools into $(PREFIX)/libexec/rastertools, the front command into $(PREFIX)/bin, the Python
-# package into $(PREFIX)/lib/python3/dist-packages; nothing else (the R package installs with
+# The tools into $(PREFIX)/libexec/rastertools, the front command into $(PREFIX)/bin, their
+# manual pages into $(PREFIX)/share/man/man1, the Python package into
+# $(PREFIX)/lib/python3/dist-packages; nothing else (the R package installs with
 # R CMD INSTALL rlib/brindle).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"

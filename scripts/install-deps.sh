@@ -22,10 +22,12 @@ build=(
   libnetcdf-dev libgdal-dev   # info, export, import
   libhdf5-dev libdeflate-dev  # NetCDF-4 chunks located through HDF5, inflated on the threads
   libcairo2-dev libpng-dev fonts-dejavu-core   # rastertools map: drawing, PNG, the font
+  help2man        # the manual pages of the front command and the named tools, from their --help
 )
 bench=(time)
 test=(
   libgtest-dev clang-format time
+  man-db          # the installation test renders the installed manual pages
   netcdf-bin gdal-bin cdo r-base-core r-cran-terra r-cran-testthat   # the peers of the tests
   # The ensemble workflow (workflow/): Snakemake, the configuration's schema, the summary plot.
   snakemake python3-jsonschema python3-yaml python3-matplotlib

@@ -28,6 +28,16 @@ bool parse_int64(const std::string& s, int64_t* v) {
   return ec == std::errc() && ptr == end;
 }
 
+// The programs are installed off PATH, so hints name the front command's form of them:
+// "rastertools-info" becomes "rastertools info"; another name stays as it is.
+std::string help_command(const char* program) {
+  const std::string name = program;
+  const std::string prefix = "rastertools-";
+  if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+    return "rastertools " + name.substr(prefix.size());
+  return name;
+}
+
 }  // namespace
 
 ToolError usage_error(const std::string& message) {
@@ -61,7 +71,7 @@ int run_tool(const char* program, const std::function<int()>& body) {
   } catch (const ToolError& e) {
     raster::print_tool_error(program, "%s", e.what());
     if (e.status() == raster::status::tool_usage)
-      std::fprintf(stderr, "run '%s --help' for usage\n", program);
+      std::fprintf(stderr, "run '%s --help' for usage\n", help_command(program).c_str());
     return e.status();
   } catch (const raster::Fatal& e) {
     return raster::print_fatal(e);

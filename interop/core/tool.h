@@ -39,7 +39,8 @@ void setup_app(CLI::App& app, const std::string& description, const std::string&
 
 /// Runs body(): returns its status; a ToolError (or a CLI11 parse error, help and version
 /// excepted) is printed through raster::print_tool_error and ends with its status. Usage
-/// errors add "run '<program> --help' for usage". Another Fatal (from the shared raster
+/// errors add "run 'rastertools <command> --help' for usage" (the form that works after
+/// installation, for a program named rastertools-<command>). Another Fatal (from the shared raster
 /// code) is printed as it is, with its status; any other exception is a tool_error.
 int run_tool(const char* program, const std::function<int()>& body);
 

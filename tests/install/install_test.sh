@@ -32,8 +32,20 @@ capture() {
 DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.log" 2>&1 ||
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
-# Exactly the front command, the tools and the Python package with its metadata, nothing of
-# tests, benchmarks or the R package.
+# The manual pages: one per tool, written by hand; one for the front command and each named
+# program, made by help2man where it is installed.
+mandir=usr/share/man/man1
+pages=()
+for t in "${tools[@]}"; do pages+=("rastertools-$t"); done
+if command -v help2man >/dev/null; then
+  pages+=(rastertools)
+  for n in "${named[@]}"; do pages+=("${n#*:}"); done
+else
+  echo "no help2man: the manual pages of the front command and the named tools are not checked"
+fi
+
+# Exactly the front command, the tools, their manual pages and the Python package with its
+# metadata, nothing of tests, benchmarks or the R package.
 version=$("$build/bin/rastertools" --version | cut -d' ' -f2)
 programs=$( (
   echo usr/bin/rastertools
@@ -42,6 +54,7 @@ programs=$( (
 ) | sort)
 expected=$( (
   echo "$programs"
+  for p in "${pages[@]}"; do echo "$mandir/$p.1"; done
   for f in "$src"/python/rastertools/*.py; do echo "$pydir/rastertools/${f##*/}"; done
   for f in METADATA entry_points.txt top_level.txt; do
     echo "$pydir/rastertools-$version.dist-info/$f"
@@ -52,6 +65,25 @@ check "installed files: got [$got]" '[[ $got == "$expected" ]]'
 for f in $programs; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
 check "installed metadata names version $version" \
   'grep -qx "Version: $version" "$stage/dest/$pydir/rastertools-$version.dist-info/METADATA"'
+
+# Every page renders, by name from the installed manual folder and as a file (man -l): its
+# NAME line names it, and it has a synopsis and a description.
+if command -v man >/dev/null; then
+  for p in "${pages[@]}"; do
+    capture env LC_ALL=C.UTF-8 MANWIDTH=100 MANPATH="$stage/dest/usr/share/man" man "$p"
+    check "man $p: status $st, [$err]" '[[ $st == 0 && -z $err ]]'
+    check "man $p: NAME names it, SYNOPSIS, DESCRIPTION: [${out:0:300}]" \
+      '[[ $out == *$'"'"'\nNAME\n'"'"'*"$p"*$'"'"'\nSYNOPSIS\n'"'"'*$'"'"'\nDESCRIPTION\n'"'"'* ]]'
+    capture env LC_ALL=C.UTF-8 MANWIDTH=100 man -l "$stage/dest/$mandir/$p.1"
+    check "man -l $p.1: status $st, [$err]" '[[ $st == 0 && -z $err && $out == *"$p"* ]]'
+  done
+  capture env LC_ALL=C.UTF-8 MANWIDTH=100 MANPATH="$stage/dest/usr/share/man" man rastertools-info
+  [[ " ${pages[*]} " != *" rastertools-info "* ]] ||
+    check "man rastertools-info shows its options and version: [${out:0:300}]" \
+      '[[ $out == *"--grid"* && $out == *"rastertools $version"* ]]'
+else
+  bad "man is not installed (scripts/install-deps.sh test installs man-db): the manual pages are not checked"
+fi
 
 # The installed Python package: the xarray backend registered, the front command of this
 # installation found and run (add 0.5 to 1.0f and 2.0f).

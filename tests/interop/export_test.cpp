@@ -446,7 +446,7 @@ TEST_P(ExportFails, WithItsMessageAndStatusAndNoOutput) {
   EXPECT_EQ(listing.out, "bad.bin\nbad.hdr\ngrid.bin\nx.bin\n");
 }
 
-const std::string kRunHelp = "run 'rastertools-export --help' for usage\n";
+const std::string kRunHelp = "run 'rastertools export --help' for usage\n";
 const FailCase kFails[] = {
     {"missing_grid",
      {"@/x.bin", "-o", "@/out.nc", "--grid", "@/none.bin"},

@@ -70,7 +70,7 @@ TEST_P(ImportFailures, MessageStatusNothingWritten) {
     EXPECT_FALSE(e2e::exists(dir.file(out))) << out;
 }
 
-const std::string kUsageTail = "run 'rastertools-import --help' for usage\n";
+const std::string kUsageTail = "run 'rastertools import --help' for usage\n";
 const std::string kLeap = R"(netcdf in {
 dimensions:
   time = UNLIMITED ; lat = 1 ; lon = 1 ;

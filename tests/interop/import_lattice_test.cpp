@@ -462,7 +462,7 @@ std::vector<BadCase> bad_cases() {
        {"--level", "deep"},
        2,
        "--level 'deep' is neither a level's coordinate value (such as 850 or 2.5) nor "
-       "index:K\nrun 'rastertools-import --help' for usage\n"},
+       "index:K\nrun 'rastertools import --help' for usage\n"},
       {"node_registered",
        cdl(node_cdl()),
        {},
@@ -489,7 +489,7 @@ std::vector<BadCase> bad_cases() {
        {"--res", "0.01"},
        2,
        "--res 0.01 is not a resolution import handles (1/60 to 180 degrees)\nrun "
-       "'rastertools-import --help' for usage\n"},
+       "'rastertools import --help' for usage\n"},
   };
 }
 

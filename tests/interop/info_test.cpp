@@ -414,7 +414,7 @@ TEST_P(InfoFails, WithItsMessageAndStatus) {
   EXPECT_EQ(r.out, "");
 }
 
-const std::string kRunHelp = "run 'rastertools-info --help' for usage\n";
+const std::string kRunHelp = "run 'rastertools info --help' for usage\n";
 const FailCase kFails[] = {
     {"nothing_to_describe",
      {},
