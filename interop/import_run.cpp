@@ -193,44 +193,6 @@ Pixels pixels_of_grid(const PlacedGrid& grid, const FilePlacement& fp,
 
 // ---- outputs ----
 
-// A raw output written under its temporary name: every write and the close checked.
-class RawWriter {
- public:
-  explicit RawWriter(const std::string& final_path) : tmp_(final_path) {
-    f_ = std::fopen(tmp_.path().c_str(), "wb");
-    if (!f_) fail("cannot create");
-  }
-  ~RawWriter() {
-    if (f_) std::fclose(f_);
-  }
-  RawWriter(const RawWriter&) = delete;
-  RawWriter& operator=(const RawWriter&) = delete;
-
-  void write(const std::vector<float>& v) {
-    if (std::fwrite(v.data(), sizeof(float), v.size(), f_) != v.size()) fail("cannot write");
-  }
-  void close() {
-    FILE* f = f_;
-    f_ = nullptr;
-    if (std::fflush(f) != 0 || std::ferror(f)) {
-      const int err = errno;
-      std::fclose(f);
-      errno = err;
-      fail("cannot write");
-    }
-    if (std::fclose(f) != 0) fail("cannot close");
-  }
-  void commit() { tmp_.commit(); }
-
- private:
-  [[noreturn]] void fail(const char* what) const {
-    throw ToolError(std::string(what) + " " + quoted(tmp_.final_path()) + " (as " +
-                    quoted(tmp_.path()) + "): " + std::strerror(errno));
-  }
-  TempOutput tmp_;
-  FILE* f_ = nullptr;
-};
-
 fs::path normal(const std::string& p) {
   std::error_code ec;
   const fs::path a = fs::weakly_canonical(fs::absolute(p), ec);
@@ -266,7 +228,7 @@ Sidecar sidecar_of(const ImportSummary& s, const SourceInfo& in, const StepPlan&
   Sidecar sc;
   sc.samples = s.npixel;
   sc.bands = s.bands_per_year * s.nyears;
-  sc.grid_file = grid_file_for_sidecar(s.raw, grid_path);
+  if (!names_stream(grid_path)) sc.grid_file = grid_file_for_sidecar(s.raw, grid_path);
   sc.resolution = s.res;
   sc.convention = s.convention;
   if (plan.dated) {
@@ -277,6 +239,21 @@ Sidecar sidecar_of(const ImportSummary& s, const SourceInfo& in, const StepPlan&
   if (!in.units.empty()) sc.units = in.units;
   if (!in.long_name.empty()) sc.long_name = in.long_name;
   return sc;
+}
+
+// A raw output that is a device or a FIFO takes the values alone: nothing is written beside it
+// (a sidecar /dev/stdout.hdr would land in /dev), the grid only where --grid-out names it.
+void note_stream_output(const OutputTarget& raw, const ImportOptions& opt, const char* program,
+                        ImportSummary& sum) {
+  sum.sidecar.clear();
+  if (!opt.grid && !opt.grid_out) sum.grid.clear();
+  const std::string grid = opt.grid       ? "its pixels are those of grid file " + *opt.grid
+                           : opt.grid_out ? "the grid goes to " + *opt.grid_out
+                                          : "no grid file either (give --grid-out FILE to keep it)";
+  raster::print_tool_warning(program,
+                             "output %s is %s: the values are written straight through it, and "
+                             "no sidecar is written beside it; %s",
+                             raw.path().c_str(), raw.stream_text().c_str(), grid.c_str());
 }
 
 }  // namespace
@@ -302,6 +279,9 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   std::vector<std::string> outputs{sum.raw, sum.sidecar};
   if (own_grid) outputs.push_back(sum.grid);
   check_outputs(outputs, {opt.input, opt.grid.value_or("")});
+  if (path_kind(opt.input) != PathKind::none) check_input_file(opt.input);
+  OutputTarget raw(sum.raw, "raw raster file", true);
+  if (raw.is_stream()) note_stream_output(raw, opt, program, sum);
 
   if (opt.res && (*opt.res < 0.001 || *opt.res > 180))
     throw usage_error("--res " + degrees(*opt.res) +
@@ -353,17 +333,16 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   sum.nyears = plan.span.nyears;
   if (plan.dated) sum.first_year = plan.span.first_year;
 
-  RawWriter raw(sum.raw);
   std::vector<float> pixels(px.file_index.size());
   const int64_t nsteps = plan.span.steps_per_year * plan.span.nyears;
   for (int64_t t = 0; t < nsteps; ++t) {
     if (t > 0) src->read_step(plan.span.first_step + t, step);
     copy_pixels(step, px.file_index, pixels);
-    raw.write(pixels);
+    raw.write(pixels.data(), pixels.size() * sizeof(float));
   }
   raw.close();
-  if (own_grid) write_grid(sum.grid, px.points);
-  write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
+  if (own_grid && !sum.grid.empty()) write_grid(sum.grid, px.points);
+  if (!sum.sidecar.empty()) write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
   raw.commit();
   return sum;
 }

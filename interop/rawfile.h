@@ -11,7 +11,8 @@ namespace interop {
 
 class RawFile {
  public:
-  /// Opens `path`; a ToolError names it when it cannot be opened or is not a regular file.
+  /// Opens `path` (check_raw_input: a regular file of no other known format); a ToolError names
+  /// it otherwise. npixel is 1 to kMaxNpixel (a usage ToolError otherwise).
   RawFile(const std::string& path, int64_t npixel);
 
   const std::string& path() const { return path_; }

@@ -1,5 +1,7 @@
 // rastertools map: one band of a raw raster file on its grid, as a PNG map.
 #include <iostream>
+#include <limits>
+#include <optional>
 
 #include "colormap.h"
 #include "map_tool.h"
@@ -13,8 +15,19 @@ const char* const description =
     "percentile of the band's finite values (--percentiles, or --range MIN MAX); values outside\n"
     "take the end colours and a triangle at that end of the bar shows the clipping. Grid,\n"
     "resolution, convention, pixel count, variable, units and years come from the file's\n"
-    "sidecar (NAME.hdr) when it has one. One line per map on standard output: file, band,\n"
-    "title, range, tick labels and the counts of NaN and clipped pixels.";
+    "sidecar (NAME.hdr) when it belongs to RAW (its pixels make whole bands of RAW's size). One\n"
+    "line per map on standard output (on standard error when a map goes to standard output):\n"
+    "file, band, title, range, tick labels and the counts of NaN and clipped pixels.\n"
+    "\n"
+    "RAW must be a regular file of float32 values: NetCDF, HDF5, TIFF and PNG files are refused\n"
+    "with the import command that reads them; FIFOs and devices are refused. Maps are written\n"
+    "under temporary names and renamed when all are drawn; an output that is a FIFO or a\n"
+    "character device (/dev/stdout) is written through, never replaced. With --bands, --out\n"
+    "must give every band a name of its own. Numbers are decimal: --scale 1 to 64, --band(s)\n"
+    "0 or more, --percentiles 0 to 100, --range, --center and --extent finite.\n"
+    "\n"
+    "Exit status: 0 drawn, 1 a failure while reading or writing (no map is left behind, except\n"
+    "what a stream already received), 2 a command line that cannot be used.";
 
 const char* const example =
     "  rastertools map angle.bin --grid grid.bin -o angle.png\n"
@@ -29,24 +42,39 @@ std::string cmap_help() {
   return s;
 }
 
-void add_options(CLI::App& app, maps::MapOptions& o, std::string& convention) {
+// Options held apart from MapOptions until the command line is parsed.
+struct Extra {
+  std::string convention;
+  std::optional<int64_t> scale;
+};
+
+void add_options(CLI::App& app, maps::MapOptions& o, Extra& x) {
+  constexpr double any = std::numeric_limits<double>::max();
   app.add_option("RAW", o.raw, "Raw raster file (float32, band after band)")->required();
   app.add_option("-o,--out", o.out, "Output PNG; with --bands a pattern such as map_%03d.png")
       ->required();
-  app.add_option("--band", o.band, "The band to draw (0-based; default 0)");
+  interop::add_integer_option(app, "--band", o.band, "The band to draw (0-based; default 0)", 0,
+                              std::numeric_limits<int64_t>::max());
   app.add_option("--bands", o.bands, "Bands A-B (0-based), one map each, named by --out's %d");
   app.add_option("--grid", o.raster.grid, "Grid file (default: the sidecar's)");
-  app.add_option("--res", o.raster.res, "Resolution in degrees (default: sidecar, or inferred)");
-  app.add_option("--convention", convention, "Grid latitudes: centre or northedge");
-  app.add_option("--npixel", o.raster.npixel, "Pixels per band (default: sidecar or grid)");
-  app.add_option("--extent", o.extent, "Map only W E S N (degrees; default the globe)")
-      ->expected(4);
-  app.add_option("--scale", o.scale, "Pixels per cell each way (default: about 720 px wide)");
+  app.add_option_function<std::string>(
+         "--res", [&o](const std::string& s) { o.raster.res = interop::parse_resolution(s); },
+         "Resolution in degrees, e.g. 0.5 or 1/12 (default: sidecar, or inferred)")
+      ->type_name("TEXT");
+  app.add_option("--convention", x.convention, "Grid latitudes: centre or northedge");
+  interop::add_integer_option(app, "--npixel", o.raster.npixel,
+                              "Pixels per band (default: sidecar or grid)", 1, interop::kMaxNpixel);
+  interop::add_numbers_option(app, "--extent", o.extent,
+                              "Map only W E S N (degrees; default the globe)", 4, -360, 360);
+  interop::add_integer_option(app, "--scale", x.scale,
+                              "Pixels per cell each way, 1 to 64 (default: about 720 px wide)", 1,
+                              64);
   app.add_option("--cmap", o.cmap, cmap_help());
-  app.add_option("--center", o.center, "Diverging map centred on this value");
-  app.add_option("--range", o.range, "Colour bar from MIN to MAX")->expected(2);
-  app.add_option("--percentiles", o.percentiles, "Range from these percentiles (default 2 98)")
-      ->expected(2);
+  interop::add_number_option(app, "--center", o.center, "Diverging map centred on this value", -any,
+                             any);
+  interop::add_numbers_option(app, "--range", o.range, "Colour bar from MIN to MAX", 2, -any, any);
+  interop::add_numbers_option(app, "--percentiles", o.percentiles,
+                              "Range from these percentiles (default 2 98)", 2, 0, 100);
   app.add_option("--title", o.title, "Title (default: variable or file, band, year)");
   app.add_option("--units", o.raster.units, "Units under the colour bar (default: sidecar)");
 }
@@ -60,10 +88,12 @@ int main(int argc, char** argv) {
     app.name(program);
     interop::setup_app(app, description, example);
     maps::MapOptions o;
-    std::string convention;
-    add_options(app, o, convention);
+    Extra x;
+    add_options(app, o, x);
     interop::parse_command_line(app, argc, argv);
-    if (!convention.empty()) o.raster.convention = interop::parse_convention(convention);
-    return maps::run_map(o, std::cout);
+    if (!x.convention.empty()) o.raster.convention = interop::parse_convention(x.convention);
+    if (x.scale) o.scale = static_cast<int>(*x.scale);
+    // A map on standard output keeps it for the PNG's bytes: the report goes to stderr.
+    return maps::run_map(o, interop::is_standard_output(o.out) ? std::cerr : std::cout);
   });
 }

@@ -3,11 +3,10 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <string>
 
 #include "tool.h"
 
@@ -164,16 +163,23 @@ void check_cairo(cairo_status_t st, const std::string& what) {
     throw interop::ToolError(what + ": " + cairo_status_to_string(st));
 }
 
-// cairo's PNG writer hands the bytes here; every write is checked.
-cairo_status_t write_to_file(void* file, const unsigned char* data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<FILE*>(file)) == length
-             ? CAIRO_STATUS_SUCCESS
-             : CAIRO_STATUS_WRITE_ERROR;
-}
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+// Where cairo's PNG writer hands the bytes: every write is checked, and a failure is kept for
+// the message instead of being thrown through cairo's C code.
+struct PngSink {
+  interop::OutputTarget* out;
+  std::string error;
 };
+
+cairo_status_t write_to_sink(void* closure, const unsigned char* data, unsigned int length) {
+  auto* sink = static_cast<PngSink*>(closure);
+  try {
+    sink->out->write(data, length);
+    return CAIRO_STATUS_SUCCESS;
+  } catch (const std::exception& e) {
+    sink->error = e.what();
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+}
 
 }  // namespace
 
@@ -207,7 +213,8 @@ double bar_position(const Layout& l, Range r, double v) {
   return l.bar_x + (v - r.lo) / (r.hi - r.lo) * l.bar_w;
 }
 
-void write_map_png(const CellField& field, const MapStyle& style, const std::string& path) {
+void write_map_png(const CellField& field, const MapStyle& style, interop::OutputTarget& out) {
+  const std::string& path = out.path();
   const Layout l = layout(field, style);
   Surface surf(cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height));
   check_cairo(cairo_surface_status(surf.get()), "cannot make an image of " +
@@ -223,17 +230,11 @@ void write_map_png(const CellField& field, const MapStyle& style, const std::str
   draw_ticks(cr.get(), style, l);
   draw_legend(cr.get(), style, l);
   check_cairo(cairo_status(cr.get()), "cannot draw the map '" + path + "'");
-  interop::TempOutput out(path);
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(out.path().c_str(), "wb"));
-  if (!file) throw interop::ToolError("cannot create " + out.path() + ": " + std::strerror(errno));
-  if (cairo_surface_write_to_png_stream(surf.get(), write_to_file, file.get()) !=
-      CAIRO_STATUS_SUCCESS) {
-    throw interop::ToolError("cannot write " + path + ": " + std::strerror(errno));
-  }
-  if (std::fclose(file.release()) != 0) {
-    throw interop::ToolError("cannot write " + path + ": " + std::strerror(errno));
-  }
-  out.commit();
+  PngSink sink{&out, ""};
+  const cairo_status_t st = cairo_surface_write_to_png_stream(surf.get(), write_to_sink, &sink);
+  if (!sink.error.empty()) throw interop::ToolError(sink.error);
+  check_cairo(st, "cannot write " + path);
+  out.close();
 }
 
 }  // namespace maps
