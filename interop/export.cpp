@@ -133,15 +133,6 @@ void settle_time_axis(const Args& a, const RasterOptions& opt, const Calendar& c
   job.bands_per_year = *opt.bands_per_year;
 }
 
-void warn_leftover(const RawFile& raw) {
-  if (raw.leftover() != 0)
-    raster::print_tool_warning(kProgram,
-                               "%s: the last %lld bytes make no whole band of %lld pixels and "
-                               "are ignored",
-                               raw.path().c_str(), static_cast<long long>(raw.leftover()),
-                               static_cast<long long>(raw.npixel()));
-}
-
 int export_main(int argc, char** argv) {
   CLI::App app;
   Args a;
@@ -170,7 +161,7 @@ int export_main(int argc, char** argv) {
 
   const PlacedGrid grid = place_grid(*opt.grid, opt.res, opt.convention);
   const RawFile raw(a.raw, *opt.npixel);
-  warn_leftover(raw);
+  raw.warn_leftover(kProgram);
   ExportJob job;
   job.raw = &raw;
   job.grid = &grid;

@@ -143,6 +143,9 @@ Convention infer_convention(std::span<const GridPoint> points, double res,
   char resbuf[32];
   std::snprintf(resbuf, sizeof resbuf, "%g", res);
   const GridPoint p = points[static_cast<size_t>(fit.misfit)];
+  if (std::fabs(p.lat()) > 90.0)
+    throw ToolError("grid file " + grid_path + ": " + pixel_text(fit.misfit, p) +
+                    " lies off the globe (latitudes run from -90 to 90)");
   const char* what = lat_on_centre(p.lat(), res) || lat_on_edge(p.lat(), res)
                          ? "fits the other convention than pixel 0"
                          : "lies neither on a cell centre nor on a cell edge";

@@ -119,7 +119,9 @@ void print_grid(const GridReport& g) {
               g.res_given ? "given" : "inferred");
   if (!g.convention) {
     const GridPoint p = g.points[static_cast<size_t>(g.fit.misfit)];
-    std::printf(", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
+    std::printf(std::fabs(p.lat()) > 90.0
+                    ? ", pixel %lld at lat %.2f lies off the globe\n"
+                    : ", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
                 static_cast<long long>(g.fit.misfit), p.lat());
     return;
   }

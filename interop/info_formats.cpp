@@ -11,7 +11,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,7 +98,9 @@ class NcRead {
     }
     return "";
   }
-  std::optional<double> num_att(int v, const char* name) const {
+  // A one-value numeric attribute as text, in the fewest digits that give back its value in
+  // its own type (1e+20 for a float 1e20, not 1.00000002e+20).
+  std::optional<std::string> num_att(int v, const char* name) const {
     nc_type t = NC_NAT;
     size_t len = 0;
     if (nc_inq_att(id_, v, name, &t, &len) != NC_NOERR || t == NC_CHAR || t == NC_STRING ||
@@ -104,7 +108,13 @@ class NcRead {
       return std::nullopt;
     double x = 0;
     check(nc_get_att_double(id_, v, name, &x), std::string("attribute ") + name);
-    return x;
+    char b[32];
+    for (int prec = 1; prec <= 17; ++prec) {
+      std::snprintf(b, sizeof b, "%.*g", prec, x);
+      const double back = std::strtod(b, nullptr);
+      if (t == NC_FLOAT ? static_cast<float>(back) == static_cast<float>(x) : back == x) break;
+    }
+    return std::string(b);
   }
   std::vector<double> values(int v, size_t n) const {
     std::vector<double> x(n);
@@ -220,9 +230,8 @@ std::string variable_line(const NcRead& nc, int v) {
   if (!units.empty()) s += ", units " + units;
   const std::string long_name = nc.text_att(v, "long_name");
   if (!long_name.empty()) s += ", \"" + long_name + "\"";
-  if (const auto fill = nc.num_att(v, "_FillValue")) s += ", _FillValue " + number(*fill);
-  if (const auto scale = nc.num_att(v, "scale_factor")) s += ", scale_factor " + number(*scale);
-  if (const auto offset = nc.num_att(v, "add_offset")) s += ", add_offset " + number(*offset);
+  for (const char* att : {"_FillValue", "missing_value", "scale_factor", "add_offset"})
+    if (const auto value = nc.num_att(v, att)) s += std::string(", ") + att + " " + *value;
   return s;
 }
 

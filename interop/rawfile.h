@@ -22,6 +22,8 @@ class RawFile {
   int64_t bands() const { return size_ / (npixel_ * 4); }
   /// Bytes after the last whole band.
   int64_t leftover() const { return size_ % (npixel_ * 4); }
+  /// A warning under `program` when bytes after the last whole band are ignored.
+  void warn_leftover(const char* program) const;
   /// Reads band `band` (0-based) into `dst` (npixel values); a ToolError on a short read.
   void read_band(int64_t band, std::span<float> dst) const;
 

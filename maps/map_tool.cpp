@@ -249,6 +249,7 @@ int run_map(const MapOptions& o, std::ostream& report) {
   const interop::RasterOptions r = resolved(o);
   const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention);
   const interop::RawFile raw(o.raw, *r.npixel);
+  raw.warn_leftover("rastertools-map");
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);
   want = interop::check_band_range(&want, raw.bands(), o.raw);

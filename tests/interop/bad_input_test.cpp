@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -91,6 +92,11 @@ class BadInput : public testing::Test {
     e2e::write_bytes(d + "/mini.nc", std::string("CDF\x01", 4) + std::string(28, '\0'));
     e2e::write_bytes(d + "/cdf2.bin", std::string("CDF\x02", 4));
     e2e::write_bytes(d + "/ub.h5", std::string(512, '\0') + "\x89HDF\r\n\x1a\n" + "junk");
+    // A northern-edge grid whose second pixel lies at latitude 95; a raw file 3 bytes too long.
+    const int16_t north[4] = {-17900, 8400, -17700, 9500};
+    e2e::write_bytes(d + "/north.grid", std::string(reinterpret_cast<const char*>(north), 8));
+    e2e::write_bytes(d + "/long.bin", e2e::read_bytes(d + "/x.bin") + "abc");
+    e2e::write_floats(d + "/two.bin", {1.5f, 2.5f});
     // Starts like a TIFF but its first directory lies past the end: raw values.
     e2e::write_bytes(d + "/notiff.bin", std::string("II*\0\xff\xff\xff\x7f", 8));
   }
@@ -153,6 +159,8 @@ const Case kCases[] = {
     {"info_sidecar_fifo", "info", {"@/sf.bin", "--npixel", "2"}, 1, "sidecar @/sf.hdr is a FIFO",
      ""},
     {"info_odd_grid", "info", {"--grid", "@/odd.grid"}, 1, kOdd, ""},
+    {"info_latitude_95", "info", {"--grid", "@/north.grid"}, 0, "",
+     "pixel 1 at lat 95.00 lies off the globe"},
     {"info_empty_grid", "info", {"--grid", "@/empty.grid"}, 1, "grid file @/empty.grid is empty",
      ""},
     {"info_npixel_huge", "info", {"@/x.bin", "--npixel", "9223372036854775807"}, 2,
@@ -231,6 +239,8 @@ const Case kCases[] = {
     {"export_grid_fifo", "export", {"@/x.bin", "-o", "@/o.nc", "--grid", "@/fifo"}, 1,
      "grid file @/fifo " + kFifo, ""},
     {"export_odd_grid", "export", {"@/x.bin", "-o", "@/o.nc", "--grid", "@/odd.grid"}, 1, kOdd, ""},
+    {"export_latitude_95", "export", {"@/two.bin", "-o", "@/o.nc", "--grid", "@/north.grid"}, 1,
+     "grid file @/north.grid: pixel 1 (lon -177.00, lat 95.00) lies off the globe", ""},
     {"export_first_year_min_int", "export",
      x_and({"-o", "@/o.nc", "--bands-per-year", "1", "--first-year", "-2147483648"}), 2,
      "--first-year -2147483648 is out of range", ""},
@@ -271,6 +281,8 @@ const Case kCases[] = {
     {"map_band_hex", "map", x_and({"-o", "@/o.png", "--band", "0x1"}), 2,
      "--band '0x1' is not a whole number", ""},
     {"map_odd_grid", "map", {"@/x.bin", "-o", "@/o.png", "--grid", "@/odd.grid"}, 1, kOdd, ""},
+    {"map_leftover_bytes_named", "map", {"@/long.bin", "-o", "@/o.png", "--grid", "@/grid.bin",
+     "--band", "9"}, 2, "@/long.bin: the last 3 bytes make no whole band of 3862 pixels", ""},
     {"map_missing_folder", "map", x_and({"-o", "@/no/o.png"}), 1, "folder @/no does not exist", ""},
     {"map_over_input_by_hard_link", "map", x_and({"-o", "@/hard.bin"}), 2,
      "output @/hard.bin is the input @/x.bin", ""},
