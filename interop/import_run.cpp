@@ -256,6 +256,18 @@ void note_stream_output(const OutputTarget& raw, const ImportOptions& opt, const
                              raw.path().c_str(), raw.stream_text().c_str(), grid.c_str());
 }
 
+// The sidecar and the default grid are named after the raw file, not by the user: a FIFO or
+// device under such a name is a mistake to report, not a stream to wait on.
+void refuse_streams_beside(const ImportSummary& sum, const ImportOptions& opt) {
+  std::vector<std::string> beside{sum.sidecar};
+  if (!opt.grid && !opt.grid_out) beside.push_back(sum.grid);
+  for (const std::string& b : beside)
+    if (!b.empty() && names_stream(b))
+      throw ToolError("cannot write " + b + " beside " + sum.raw + ": it is " +
+                      path_kind_text(path_kind(b)) +
+                      ", which is never replaced; write the raw file under another name");
+}
+
 }  // namespace
 
 std::string default_grid_out(const std::string& output) {
@@ -282,6 +294,7 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   if (path_kind(opt.input) != PathKind::none) check_input_file(opt.input);
   OutputTarget raw(sum.raw, "raw raster file", true);
   if (raw.is_stream()) note_stream_output(raw, opt, program, sum);
+  refuse_streams_beside(sum, opt);
 
   if (opt.res && (*opt.res < 0.001 || *opt.res > 180))
     throw usage_error("--res " + degrees(*opt.res) +

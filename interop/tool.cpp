@@ -318,9 +318,12 @@ void check_input_file(const std::string& path, const std::string& what) {
 
 TempOutput::TempOutput(const std::string& final_path)
     : final_(final_path), target_(follow_links(final_path)) {
+  if (final_path.empty()) throw usage_error("an output needs a name, not an empty text");
+  std::error_code ec;
+  if (fs::is_symlink(target_, ec))
+    throw ToolError("cannot write " + final_path + ": its symbolic links go round in a loop");
   const fs::path p(target_);
   const fs::path dir = p.has_parent_path() ? p.parent_path() : ".";
-  std::error_code ec;
   if (!fs::is_directory(dir, ec))
     throw ToolError("cannot write " + final_path + ": folder " + dir.string() + " does not exist");
   const PathKind k = path_kind(target_);
@@ -342,7 +345,7 @@ void TempOutput::commit() {
 }
 
 OutputTarget::OutputTarget(const std::string& path, const std::string& format, bool streamable)
-    : path_(path), format_(format), descriptor_(own_descriptor(path)) {
+    : path_(path), format_(format), descriptor_(path.empty() ? -1 : own_descriptor(path)) {
   const PathKind k = path_kind(path);
   if (descriptor_ >= 0) {
     if (fcntl(descriptor_, F_GETFL) == -1)

@@ -93,7 +93,6 @@ int main(int argc, char** argv) {
     interop::parse_command_line(app, argc, argv);
     if (!x.convention.empty()) o.raster.convention = interop::parse_convention(x.convention);
     if (x.scale) o.scale = static_cast<int>(*x.scale);
-    // A map on standard output keeps it for the PNG's bytes: the report goes to stderr.
-    return maps::run_map(o, interop::is_standard_output(o.out) ? std::cerr : std::cout);
+    return maps::run_map(o, std::cout);
   });
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -287,8 +288,12 @@ int run_map(const MapOptions& o, std::ostream& report) {
     report_map(lines, out.path(), b, style, bs);
   }
   for (auto& out : outs) out->commit();
-  report << lines.str() << std::flush;
-  if (!report) throw ToolError("cannot write the report of the maps");
+  // A map on standard output keeps it for the PNG's bytes: the report goes to stderr.
+  const bool on_stdout =
+      std::any_of(outs.begin(), outs.end(), [](const auto& out) { return out->is_stdout(); });
+  std::ostream& sink = on_stdout && &report == &std::cout ? std::cerr : report;
+  sink << lines.str() << std::flush;
+  if (!sink) throw ToolError("cannot write the report of the maps");
   return 0;
 }
 

@@ -79,6 +79,8 @@ class BadInput : public testing::Test {
     fs::create_directory(d + "/dir");
     make_fifo(d + "/fifo");
     fs::create_symlink("x.bin", d + "/link.bin");
+    fs::create_symlink("loop2.png", d + "/loop1.png");
+    fs::create_symlink("loop1.png", d + "/loop2.png");
     fs::create_hard_link(d + "/x.bin", d + "/hard.bin");
     // Other formats, written by the tools themselves, and their broken or forged kin.
     const std::vector<std::string> nc{d + "/x.bin", "-o",           d + "/x.nc", "--bands-per-year",
@@ -228,6 +230,8 @@ const Case kCases[] = {
      ""},
     {"export_geotiff_to_fifo", "export", x_and({"-o", "@/fifo", "--format", "gtiff"}), 1,
      "cannot write GeoTIFF to @/fifo", ""},
+    {"export_empty_output_name", "export", x_and({"-o", "", "--format", "netcdf"}), 2,
+     "an output needs a name", ""},
     {"export_to_folder", "export", x_and({"-o", "@/dir", "--format", "netcdf"}), 1,
      "cannot write @/dir: it is a folder", ""},
     {"export_missing_folder", "export", x_and({"-o", "@/no/o.nc"}), 1,
@@ -284,6 +288,8 @@ const Case kCases[] = {
     {"map_leftover_bytes_named", "map", {"@/long.bin", "-o", "@/o.png", "--grid", "@/grid.bin",
      "--band", "9"}, 2, "@/long.bin: the last 3 bytes make no whole band of 3862 pixels", ""},
     {"map_missing_folder", "map", x_and({"-o", "@/no/o.png"}), 1, "folder @/no does not exist", ""},
+    {"map_symlink_loop", "map", x_and({"-o", "@/loop1.png"}), 1,
+     "cannot write @/loop1.png: its symbolic links go round in a loop", ""},
     {"map_over_input_by_hard_link", "map", x_and({"-o", "@/hard.bin"}), 2,
      "output @/hard.bin is the input @/x.bin", ""},
     // import
@@ -291,6 +297,9 @@ const Case kCases[] = {
     {"import_folder_input", "import", {"@/dir", "-o", "@/o.bin"}, 1, "@/dir is a folder", ""},
     {"import_missing_folder", "import", {"@/x.nc", "-o", "@/no/o.bin"}, 1,
      "folder @/no does not exist", ""},
+    {"import_fifo_sidecar_beside", "import", {"@/x.nc", "-o", "@/sf.bin"}, 1,
+     "cannot write @/sf.hdr beside @/sf.bin: it is a FIFO (named pipe), which is never replaced",
+     ""},
     {"import_over_input", "import", {"@/x.nc", "-o", "@/x.nc"}, 2, "is the input", ""},
     {"import_res_hex", "import", {"@/x.nc", "-o", "@/o.bin", "--res", "0x1p-1"}, 2,
      "bad resolution '0x1p-1'", ""},
