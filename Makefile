@@ -54,8 +54,9 @@ docs-map: build
 bench: build
 	@for b in bench/*.sh; do echo "== $$b"; $$b $(BUILD) || exit 1; done
 
-# The tools into $(PREFIX)/libexec/rastertools, the front command into $(PREFIX)/bin; nothing
-# else (the R package installs with R CMD INSTALL rlib/brindle).
+# The tools into $(PREFIX)/libexec/rastertools, the front command into $(PREFIX)/bin, the Python
+# package into $(PREFIX)/lib/python3/dist-packages; nothing else (the R package installs with
+# R CMD INSTALL rlib/brindle).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 

@@ -9,18 +9,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "report.h"
+
 namespace {
 
-[[noreturn]] void die(const char* msg) {
-  std::fprintf(stderr, "gridsplit: %s\n", msg);
-  std::exit(1);
-}
+[[noreturn]] void die(const char* msg) { raster::fail_status(1, "gridsplit: %s\n", msg); }
 
 int16_t hundredths(double deg) { return static_cast<int16_t>(std::lround(deg * 100.0)); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int split_grid(int argc, char** argv) {
   if (argc != 5) die("use: gridsplit IN OUT RES K");
   const double res = std::atof(argv[3]);
   const int k = std::atoi(argv[4]);
@@ -47,4 +44,10 @@ int main(int argc, char** argv) {
   }
   if (std::fclose(out) != 0) die("write failed");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return split_grid(argc, argv); });
 }

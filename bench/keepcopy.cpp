@@ -11,16 +11,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "report.h"
+
 namespace {
 
-[[noreturn]] void die(const char* msg) {
-  std::fprintf(stderr, "keepcopy: %s\n", msg);
-  std::exit(1);
-}
+[[noreturn]] void die(const char* msg) { raster::fail_status(1, "keepcopy: %s\n", msg); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int keep_copy(int argc, char** argv) {
   if (argc != 7) die("use: keepcopy IN OUT NPIXEL NBANDS STARTBAND ENDBAND");
   const int64_t npixel = std::atoll(argv[3]);
   const int64_t nbands = std::atoll(argv[4]);
@@ -44,4 +41,10 @@ int main(int argc, char** argv) {
   if (close(out) != 0) die("cannot close the output");
   close(in);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return keep_copy(argc, argv); });
 }

@@ -24,18 +24,14 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
 #include "splitmix.h"
 
 namespace {
 
-[[noreturn]] void die(const char* msg) {
-  std::fprintf(stderr, "rastergen: %s\n", msg);
-  std::exit(2);
-}
+[[noreturn]] void die(const char* msg) { raster::fail_status(2, "rastergen: %s\n", msg); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int generate(int argc, char** argv) {
   if (argc < 6) {
     die("use: rastergen OUT NPIXEL NBANDS_YEAR NYEARS KIND [--seed N] [--grid FILE] "
         "[--trend X] [--firstyear N] [--offset X]");
@@ -140,4 +136,10 @@ int main(int argc, char** argv) {
   }
   if (std::fclose(f) != 0) die("write failed");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return generate(argc, argv); });
 }

@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
+
 namespace {
 
 [[noreturn]] void die(const std::string& msg) {
-  std::fprintf(stderr, "rastersummary: %s\n", msg.c_str());
-  std::exit(2);
+  raster::fail_status(2, "rastersummary: %s\n", msg.c_str());
 }
 
 struct File {
@@ -35,9 +36,7 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int summarise(int argc, char** argv) {
   if (argc < 4) die("use: rastersummary GRIDFILE NPIXEL FILE...");
   const int64_t npixel = std::atoll(argv[2]);
   if (npixel <= 0) die("NPIXEL must be positive");
@@ -91,4 +90,10 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return summarise(argc, argv); });
 }

@@ -46,7 +46,7 @@ struct Args {
   std::string output;
   std::string format;
   std::string bands;
-  std::string calendar = "proleptic_gregorian";
+  std::string calendar;
   std::string convention;
   std::string res;
   bool keep_nan = false;
@@ -67,8 +67,8 @@ void add_options(CLI::App& app, Args& a) {
   add_integer_option(app, "--first-year", a.opt.first_year, "Year of the first band, 1 to 9999",
                      kMinYear, kMaxYear);
   app.add_option("--calendar", a.calendar,
-                 "proleptic_gregorian (default), standard, noleap/365_day, all_leap/366_day, "
-                 "360_day");
+                 "proleptic_gregorian, standard, julian, noleap/365_day, all_leap/366_day, "
+                 "360_day (default: the sidecar's, else proleptic_gregorian)");
   app.add_option("--var", a.opt.variable, "Variable name (default: value)");
   app.add_option("--units", a.opt.units, "Units of the values");
   app.add_option("--long-name", a.opt.long_name, "Long name of the variable");
@@ -116,19 +116,30 @@ std::string history_text(int argc, char** argv) {
   return std::string(stamp) + ": rastertools export" + args;
 }
 
-void settle_time_axis(const Args& a, const RasterOptions& opt, const Calendar& cal,
-                      ExportJob& job) {
+// --calendar, else the sidecar's (the input's calendar, kept by import), else the default.
+Calendar calendar_of(const std::optional<Calendar>& given, const std::optional<Sidecar>& sidecar,
+                     const std::string& raw) {
+  if (given) return *given;
+  if (!sidecar || !sidecar->calendar) return Calendar{};
+  try {
+    return parse_calendar(*sidecar->calendar);
+  } catch (const ToolError& e) {
+    throw ToolError("sidecar " + sidecar_path(raw) + ": " + e.what());
+  }
+}
+
+void settle_time_axis(const RasterOptions& opt, const Calendar& cal, ExportJob& job) {
   job.calendar = cal;
   if (!opt.first_year) return;
   if (!opt.bands_per_year)
     throw usage_error("a first year (" + std::to_string(*opt.first_year) +
                       ") needs --bands-per-year to place the bands in time");
   if ((cal.name == "standard" || cal.name == "gregorian") && *opt.first_year < 1583)
-    throw usage_error("calendar " + a.calendar +
+    throw usage_error("calendar " + cal.name +
                       " mixes Julian and Gregorian years before 1583: give "
                       "proleptic_gregorian for first year " +
                       std::to_string(*opt.first_year));
-  check_years(*opt.first_year, *opt.bands_per_year, job.bands.last, a.raw);
+  check_years(*opt.first_year, *opt.bands_per_year, job.bands.last, job.raw->path());
   job.first_year = opt.first_year;
   job.bands_per_year = *opt.bands_per_year;
 }
@@ -143,7 +154,8 @@ int export_main(int argc, char** argv) {
   const ExportFormat format = pick_format(a);
   if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
   if (!a.res.empty()) a.opt.res = parse_resolution(a.res);
-  const Calendar cal = parse_calendar(a.calendar);
+  const std::optional<Calendar> given_calendar =
+      a.calendar.empty() ? std::nullopt : std::optional(parse_calendar(a.calendar));
   const std::optional<BandRange> given_bands =
       a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
   check_raw_input(a.raw);
@@ -159,14 +171,15 @@ int export_main(int argc, char** argv) {
                       "' is not a usable NetCDF name (letters, digits, _ . -; not lat, lon, "
                       "time, band)");
 
-  const PlacedGrid grid = place_grid(*opt.grid, opt.res, opt.convention);
+  const Calendar cal = calendar_of(given_calendar, sidecar, a.raw);
+  const PlacedGrid grid = place_grid(*opt.grid, opt.res, opt.convention, opt.origin);
   const RawFile raw(a.raw, *opt.npixel);
   raw.warn_leftover(kProgram);
   ExportJob job;
   job.raw = &raw;
   job.grid = &grid;
   job.bands = check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.raw);
-  settle_time_axis(a, opt, cal, job);
+  settle_time_axis(opt, cal, job);
   if (opt.variable) job.variable = *opt.variable;
   job.units = opt.units;
   job.long_name = opt.long_name;

@@ -73,7 +73,7 @@ class Options {
 };
 
 void set_georeference(GDALDatasetH ds, const GlobalGrid& g, const std::string& path) {
-  double gt[6] = {-180.0, g.res, 0.0, 90.0, 0.0, -g.res};
+  double gt[6] = {g.west, g.res, 0.0, g.north, 0.0, -g.res};
   if (GDALSetGeoTransform(ds, gt) != CE_None) fail(path, "geotransform");
   OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
   const bool ok =

@@ -1,6 +1,7 @@
 // NetCDF-4 / CF-1.8 output through libnetcdf's C API.
 #include <netcdf.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -124,14 +125,16 @@ void define_globals(const NcFile& nc, const ExportJob& job) {
   nc.text(NC_GLOBAL, "history", job.history);
 }
 
+// Centres and bounds of the lattice, exact (GlobalGrid); bounds end at the poles.
 void write_space(const NcFile& nc, const GlobalGrid& g, const Ids& ids) {
+  const auto clip = [](double lat) { return std::clamp(lat, -90.0, 90.0); };
   std::vector<double> v(static_cast<size_t>(g.nlat));
   std::vector<double> b(static_cast<size_t>(2 * g.nlat));
   for (int64_t r = 0; r < g.nlat; ++r) {
     const size_t i = static_cast<size_t>(r);
     v[i] = g.lat_centre(r);
-    b[2 * i] = 90.0 - static_cast<double>(r) * g.res;
-    b[2 * i + 1] = 90.0 - static_cast<double>(r + 1) * g.res;
+    b[2 * i] = clip(g.lat_edge(r));
+    b[2 * i + 1] = clip(g.lat_edge(r + 1));
   }
   nc.check(nc_put_var_double(nc.id(), ids.lat, v.data()), "lat");
   nc.check(nc_put_var_double(nc.id(), ids.lat_bnds, b.data()), "lat_bnds");
@@ -140,8 +143,8 @@ void write_space(const NcFile& nc, const GlobalGrid& g, const Ids& ids) {
   for (int64_t c = 0; c < g.nlon; ++c) {
     const size_t i = static_cast<size_t>(c);
     v[i] = g.lon_centre(c);
-    b[2 * i] = -180.0 + static_cast<double>(c) * g.res;
-    b[2 * i + 1] = -180.0 + static_cast<double>(c + 1) * g.res;
+    b[2 * i] = g.lon_edge(c);
+    b[2 * i + 1] = g.lon_edge(c + 1);
   }
   nc.check(nc_put_var_double(nc.id(), ids.lon, v.data()), "lon");
   nc.check(nc_put_var_double(nc.id(), ids.lon_bnds, b.data()), "lon_bnds");

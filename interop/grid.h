@@ -1,6 +1,7 @@
 // Grid files (one int16 LE pair lon*100, lat*100 per pixel) and their place on the globe: the
-// resolution and latitude convention a grid fits, and the cell of the full regular grid
-// (rows from 90N southwards, columns from 180W eastwards) that holds each pixel.
+// lattice (resolution and origin) and latitude convention a grid fits, and the cell of the full
+// regular grid (rows from the row holding 90N southwards, columns from the column holding 180W
+// eastwards) that holds each pixel. docs/import.md describes lattices for users.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,24 @@ inline constexpr double kMinResolution = 0.001;
 /// (decimal numbers, parsed strictly); a usage ToolError unless it is kMinResolution to 180.
 double parse_resolution(const std::string& text);
 
+/// A number of degrees written as a fraction P/Q: P / double(Q) is the double meant.
+struct Fraction {
+  int64_t num = 0;
+  int64_t den = 1;
+};
+/// The fraction with the smallest denominator Q <= 3600 for which P / double(Q) is exactly `x`;
+/// nullopt when there is none (x is no fraction of whole degrees over a small Q).
+std::optional<Fraction> exact_fraction(double x);
+/// Degrees as sidecars hold them: "P/Q" when `x` is exactly such a fraction and Q has a prime
+/// factor other than 2 and 5 ("2/3", "1/12"), else the shortest decimal that reads back as `x`
+/// ("0.5", "-180.5").
+std::string format_degrees(double x);
+/// Degrees written by format_degrees (or any decimal, or "P/Q"); nullopt for other text.
+std::optional<double> parse_degrees(const std::string& text);
+/// The resolution a cell spacing measured on stored coordinates stands for: the fraction P/Q
+/// with the smallest Q <= 3600 within `rel_tol` of it (relative), else the spacing itself.
+double snap_resolution(double spacing, double rel_tol);
+
 /// The pixel count of a grid file from its size; a ToolError names the file when it is missing,
 /// not a regular file, empty or its size is not a whole number of 4-byte records.
 int64_t grid_file_pixels(const std::string& path);
@@ -43,39 +62,84 @@ std::vector<GridPoint> read_grid(const std::string& path);
 /// through); every write and close checked.
 void write_grid(const std::string& path, std::span<const GridPoint> points);
 
+/// Where a lattice starts: the western edge of column 0 and the northern edge of row 0, in
+/// degrees. Any west and north name a lattice; GlobalGrid brings them into its ranges.
+struct Origin {
+  double west = -180.0;
+  double north = 90.0;
+  bool operator==(const Origin&) const = default;
+};
+
+/// The full regular grid of a lattice: square cells of `res` degrees, column 0 the column that
+/// holds longitude -180 (west in (-180 - res, -180]), row 0 the row that holds latitude 90
+/// (north in [90, 90 + res / 2): a lattice with a cell centre on or past a pole is refused).
+/// Coordinates are exact: when res, west and north are fractions of a small common
+/// denominator, a centre or an edge is the exact fraction rounded once to double.
+struct GlobalGrid {
+  double res = 0.5;
+  double west = -180.0;
+  double north = 90.0;
+  int64_t nlat = 360;  ///< rows whose centre lies inside (-90, 90): round(180 / res) for north 90
+  int64_t nlon = 720;  ///< round(360 / res) columns
+  /// A ToolError when the origin puts a cell centre on or past a pole, or res is not positive.
+  explicit GlobalGrid(double res_, Origin origin = {});
+  Origin origin() const { return {west, north}; }
+  bool default_origin() const { return west == -180.0 && north == 90.0; }
+  double lon_centre(int64_t col) const;
+  double lat_centre(int64_t row) const;
+  double lon_edge(int64_t col) const;  ///< western edge of column col (col nlon: the east end)
+  double lat_edge(int64_t row) const;  ///< northern edge of row row (row nlat: the south end)
+  int64_t ncell() const { return nlat * nlon; }
+
+ private:
+  // The lattice in integers over a common denominator (exact when den > 0).
+  double den_ = 0, west_num_ = 0, north_num_ = 0, half_res_num_ = 0;
+};
+
+/// "1 degree grid", "2/3 degree grid" or "1 degree grid from (-180.5, 90)" (the origin only when
+/// it is not the default), for messages.
+std::string lattice_text(const GlobalGrid& g);
+
 /// Candidate resolutions for inference, largest first: 2, 1, 0.5, 0.25, 1/6, 1/12 degrees.
 std::span<const double> candidate_resolutions();
 /// The largest candidate resolution for which every longitude lies on a cell centre
 /// -180 + res/2 + k*res within 0.005 degrees; nullopt when none fits.
 std::optional<double> infer_resolution(std::span<const GridPoint> points);
+/// The lattice every longitude fits (a cell centre within 0.005 degrees): at `res` when given,
+/// else the largest candidate; on `origin` when given, else on the default origin, else (with
+/// `res` not given) with the centres on whole multiples of the resolution (west -180 - res / 2,
+/// as CDO's r360x180). Its north is origin's, or 90. nullopt when none fits.
+std::optional<GlobalGrid> fit_lattice(std::span<const GridPoint> points, std::optional<double> res,
+                                      std::optional<Origin> origin);
 
-/// The first pixel whose longitude is not a cell centre of a `res` degree grid, or -1.
+/// The first pixel whose longitude is not a cell centre of `g`, or -1.
+int64_t first_longitude_misfit(std::span<const GridPoint> points, const GlobalGrid& g);
+/// The same on the default lattice of `res` degrees.
 int64_t first_longitude_misfit(std::span<const GridPoint> points, double res);
 
-/// Which convention the latitudes fit at `res`: all on cell centres, all on cell edges, or
-/// neither (then `misfit` is the first pixel that breaks the pattern of pixel 0).
+/// Which convention the latitudes fit on a lattice: all on cell centres, all on northern cell
+/// edges, or neither (then `misfit` is the first pixel that breaks the pattern of pixel 0, and
+/// `off_globe` tells whether its latitude lies off the globe).
 struct ConventionFit {
   std::optional<Convention> convention;
   int64_t misfit = -1;
+  bool off_globe = false;
 };
+ConventionFit fit_convention(std::span<const GridPoint> points, const GlobalGrid& g);
+/// The same on the default lattice of `res` degrees.
 ConventionFit fit_convention(std::span<const GridPoint> points, double res);
 /// fit_convention, or a ToolError naming `grid_path` and the first pixel that fits neither.
+Convention infer_convention(std::span<const GridPoint> points, const GlobalGrid& g,
+                            const std::string& grid_path);
 Convention infer_convention(std::span<const GridPoint> points, double res,
                             const std::string& grid_path);
 
-/// The full regular grid of `res` degrees.
-struct GlobalGrid {
-  double res = 0.5;
-  int64_t nlat = 360;  ///< round(180 / res) rows, row 0 spanning 90N .. 90N - res
-  int64_t nlon = 720;  ///< round(360 / res) columns, column 0 spanning 180W .. 180W + res
-  explicit GlobalGrid(double res_);
-  double lon_centre(int64_t col) const { return -180.0 + (static_cast<double>(col) + 0.5) * res; }
-  double lat_centre(int64_t row) const { return 90.0 - (static_cast<double>(row) + 0.5) * res; }
-  int64_t ncell() const { return nlat * nlon; }
-};
-
-/// Row and column of the cell that holds a point; false when it lies off the globe.
+/// Row and column of the cell that holds a point (its longitude wrapped into the lattice's 360
+/// degrees); false when it lies off the globe.
 bool cell_of(const GlobalGrid& g, Convention c, GridPoint p, int64_t* row, int64_t* col);
+/// The grid record of a cell: its centre's longitude wrapped into [-180, 180), its centre's or
+/// northern edge's latitude, in hundredths of a degree.
+GridPoint point_of_cell(const GlobalGrid& g, Convention c, int64_t row, int64_t col);
 
 /// Each pixel's cell index row * nlon + col, or -1 for a pixel off the globe.
 std::vector<int64_t> place_pixels(const GlobalGrid& g, Convention c,
@@ -92,8 +156,9 @@ struct PlacementCheck {
 };
 PlacementCheck check_placement(const GlobalGrid& g, std::span<const int64_t> cells);
 
-/// A grid file read and placed: the resolution and convention come from the caller when given,
-/// else inferred; off-globe and shared cells are ToolErrors naming the file and pixel.
+/// A grid file read and placed: the resolution, lattice origin and convention come from the
+/// caller when given, else inferred (fit_lattice); off-globe and shared cells are ToolErrors
+/// naming the file and pixel.
 struct PlacedGrid {
   std::string path;
   std::vector<GridPoint> points;
@@ -102,6 +167,7 @@ struct PlacedGrid {
   std::vector<int64_t> cells;  ///< per pixel, row * nlon + col
 };
 PlacedGrid place_grid(const std::string& path, std::optional<double> res,
-                      std::optional<Convention> convention);
+                      std::optional<Convention> convention,
+                      std::optional<Origin> origin = std::nullopt);
 
 }  // namespace interop

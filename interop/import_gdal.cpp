@@ -62,18 +62,24 @@ class GdalSource : public Source {
 
   void read_step(int64_t t, std::vector<float>& out) override {
     const int nx = static_cast<int>(info_.lon.size()), ny = static_cast<int>(info_.lat.size());
-    const size_t n = info_.lat.size() * info_.lon.size();
-    out.resize(n);
+    const std::string step = "a band of '" + info_.path + "'";
+    const uint64_t n = cells_of(info_.lat.size(), info_.lon.size(), step);
+    size_for(out, n, step);
     GDALRasterBandH band = GDALGetRasterBand(ds_.get(), static_cast<int>(t + 1));
     const Unpacking u = unpacking_of(band);
     const std::string what = "band " + std::to_string(t + 1) + " of '" + info_.path + "'";
     const bool direct = GDALGetRasterDataType(band) == GDT_Float32 && !u.packed;
+    // GDAL's own report of a failed read goes into the error message, not to stderr as well.
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    const struct Pop {
+      ~Pop() { CPLPopErrorHandler(); }
+    } pop;
     if (direct) {
       check(GDALRasterIO(band, GF_Read, 0, 0, nx, ny, out.data(), nx, ny, GDT_Float32, 0, 0), what);
       u.apply(out.data(), n);
       return;
     }
-    stored_.resize(n);
+    size_for(stored_, n, step);
     check(GDALRasterIO(band, GF_Read, 0, 0, nx, ny, stored_.data(), nx, ny, GDT_Float64, 0, 0),
           what);
     u.apply(stored_.data(), out.data(), n);
@@ -150,14 +156,20 @@ class GdalSource : public Source {
 
 }  // namespace
 
-std::unique_ptr<Source> open_gdal(const std::string& path, const std::string& var) {
+std::unique_ptr<Source> open_gdal(const std::string& path, const std::string& var,
+                                  const std::optional<LevelChoice>& level) {
   GDALAllRegister();
   CPLPushErrorHandler(CPLQuietErrorHandler);
   GDALDatasetH h =
       GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
   CPLPopErrorHandler();
   if (!h) throw ToolError("'" + path + "' is neither a NetCDF file nor a raster file GDAL reads");
-  return std::make_unique<GdalSource>(h, path, var);
+  auto src = std::make_unique<GdalSource>(h, path, var);
+  if (level)
+    throw ToolError("--level " + level->text + ": '" + path + "' is a " + src->info().format +
+                    " file, whose bands have no level axis (--level chooses a level of a NetCDF "
+                    "variable)");
+  return src;
 }
 
 }  // namespace interop::importer

@@ -16,16 +16,25 @@ const char* const kDescription =
     "after band, one value per pixel), its grid file and its sidecar NAME.hdr (ENVI header\n"
     "with the grid file, resolution, convention, bands per year, first year, variable, units).\n"
     "\n"
-    "Pixels: without --grid, every cell that holds a value in the first step imported, rows\n"
-    "north to south, west to east; their grid goes to --grid-out (default NAME.grid.bin beside\n"
+    "Pixels: without --grid, every cell that holds a value in any step imported (NaN in the\n"
+    "steps where it holds none), rows north to south, west to east; the first line of output\n"
+    "counts the cells left out. Their grid goes to --grid-out (default NAME.grid.bin beside\n"
     "the output) in --convention (default northedge). With --grid, the pixels of that grid file\n"
     "in its order; a pixel whose cell holds no value becomes NaN, and a warning counts them.\n"
-    "Latitudes may run either way, longitudes over -180..180 or 0..360.\n"
+    "\n"
+    "Grid: any regular lon/lat grid of cells (centres such as -179.75..179.75 or 0..359, in\n"
+    "any longitude range, latitudes either way); a column repeated 360 degrees on is left out\n"
+    "with a note. Grids with points on the poles (node-registered) are refused with the cdo\n"
+    "command that remaps them. The sidecar keeps the exact resolution (2/3, 1/12), the lattice\n"
+    "origin and the calendar, which export restores.\n"
     "\n"
     "Values: _FillValue and missing_value become NaN; packed values are unpacked as\n"
     "stored * scale_factor + add_offset (in double, rounded once to float); float values are\n"
-    "copied bit for bit. The variable is (time, lat, lon) or (lat, lon); --var names it when the\n"
-    "file holds several.\n"
+    "copied bit for bit. The variable is (time, lat, lon) or (lat, lon), or one level of\n"
+    "(time, level, lat, lon) or (level, lat, lon) chosen with --level; --var names it when the\n"
+    "file holds several. A time axis has units '<unit> since <date>', axis T, standard_name\n"
+    "time or is the unlimited dimension; no other axis is read as time. docs/import.md has it "
+    "all.\n"
     "\n"
     "Time: --years Y1-Y2 keeps the calendar years Y1..Y2 of the time coordinate (units\n"
     "'<days|hours|minutes|seconds|months|years> since DATE'; calendars standard, gregorian,\n"
@@ -42,7 +51,7 @@ const char* const kDescription =
     "written straight through, never replaced, and nothing is written beside it: no sidecar,\n"
     "and a grid file only where --grid-out names one; the two closing lines then go to\n"
     "standard error when the values go to standard output. IN must be a regular file: a FIFO or\n"
-    "device is refused. Numbers are decimal (--res 0.5 or 1/12, 1/1000 to 180 degrees).\n"
+    "device is refused. Numbers are decimal (--res 0.5 or 1/12, 1/60 to 180 degrees).\n"
     "\n"
     "Exit status: 0 imported, 1 a failure while reading or writing (nothing is left behind,\n"
     "except what a stream already received), 2 a command line that cannot be used.";
@@ -50,6 +59,7 @@ const char* const kDescription =
 const char* const kExample =
     "  rastertools import tas_gswp3_1971_2000.nc -o tas.bin --var tas --years 1971-2000\n"
     "  rastertools import pr.nc -o pr.bin --grid tas.grid.bin   # the same pixels as tas.bin\n"
+    "  rastertools import thetao.nc -o sst.bin --level 0.5   # the level at depth 0.5\n"
     "  read -r _ npixel _ nbands _ nyears _ first < <(rastertools import tas.nc -o tas.bin | "
     "tail -n 1)";
 
@@ -69,12 +79,18 @@ std::string human_line(const interop::importer::ImportSummary& s, const ImportOp
                                          : "no time axis";
   std::string what = s.variable.empty() ? "the bands" : s.variable;
   if (!s.units.empty()) what += " [" + s.units + "]";
-  char res[32];
-  std::snprintf(res, sizeof res, "%.10g", s.res);
+  if (!s.level.empty()) what += " at " + s.level;
+  const std::string lattice =
+      interop::format_degrees(s.res) + " degree" +
+      (s.origin == interop::Origin{} ? ""
+                                     : " from (" + interop::format_degrees(s.origin.west) + ", " +
+                                           interop::format_degrees(s.origin.north) + ")");
+  const std::string left_out =
+      s.left_out > 0 ? " (" + std::to_string(s.left_out) + " cells without a value left out)" : "";
   const std::string grid = s.grid.empty() ? "no grid file" : "grid " + s.grid;
-  return "imported " + what + " of " + opt.input + ": " + count(s.npixel, "pixel") + ", " +
-         count(s.bands_per_year * s.nyears, "band") + " (" + years + ") into " + s.raw + "; " +
-         grid + " (" + res + " degree, " + interop::convention_name(s.convention) + "), " +
+  return "imported " + what + " of " + opt.input + ": " + count(s.npixel, "pixel") + left_out +
+         ", " + count(s.bands_per_year * s.nyears, "band") + " (" + years + ") into " + s.raw +
+         "; " + grid + " (" + lattice + ", " + interop::convention_name(s.convention) + "), " +
          (s.sidecar.empty() ? "no sidecar" : "sidecar " + s.sidecar);
 }
 
@@ -82,7 +98,7 @@ int run(int argc, char** argv) {
   CLI::App app;
   interop::setup_app(app, kDescription, kExample);
   ImportOptions opt;
-  std::string convention, years, res;
+  std::string convention, years, res, level;
   app.add_option("IN", opt.input, "NetCDF file, GeoTIFF or other GDAL raster to import")
       ->required();
   app.add_option("-o,--output", opt.output, "Raw raster file to write (NAME.bin; sidecar NAME.hdr)")
@@ -98,10 +114,13 @@ int run(int argc, char** argv) {
                  "centre or northedge (default northedge; with --grid inferred from "
                  "the grid)");
   app.add_option("--years", years, "Calendar years to import, Y1-Y2 or Y");
+  app.add_option("--level", level,
+                 "One level of a level axis: its coordinate value (850, 2.5) or index:K (from 0)");
   interop::parse_command_line(app, argc, argv);
   if (!res.empty()) opt.res = interop::parse_resolution(res);
   if (!convention.empty()) opt.convention = interop::parse_convention(convention);
   if (!years.empty()) opt.years = interop::importer::parse_year_range(years);
+  if (!level.empty()) opt.level = interop::importer::parse_level(level);
 
   const std::string program = program_name(argc, argv);
   // Values written to standard output keep it to themselves: the report goes to stderr.

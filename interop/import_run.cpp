@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <vector>
 
+#include "import_lattice.h"
 #include "import_source.h"
 #include "report.h"
 #include "sidecar.h"
@@ -77,116 +79,110 @@ StepPlan plan_steps(const SourceInfo& in, const std::optional<YearRange>& years,
   return {{0, in.nsteps, 0, 1}, false};
 }
 
-// ---- where the file's rows and columns lie on the full regular grid ----
+// ---- the pixels: the cells that hold a value in any step imported, or a grid file's ----
 
-// Spacing of the file's longitudes (or latitudes when it has one column); none for one cell.
-std::optional<double> file_spacing(const SourceInfo& in) {
-  for (const std::vector<double>* axis : {&in.lon, &in.lat}) {
-    double best = std::numeric_limits<double>::infinity();
-    for (size_t i = 1; i < axis->size(); ++i) {
-      const double d = std::fabs((*axis)[i] - (*axis)[i - 1]);
-      if (d > 0 && d < best) best = d;
-    }
-    if (std::isfinite(best)) return best;
-  }
-  return std::nullopt;
-}
-
-// The resolution a spacing read from float coordinates stands for: a candidate when it is one.
-double snap_resolution(double spacing) {
-  for (const double c : candidate_resolutions())
-    if (std::fabs(spacing - c) <= 1e-5 * c) return c;
-  return spacing;
-}
-
-bool same_resolution(double a, double b) { return std::fabs(a - b) <= 1e-5 * b; }
-
-// Index maps: file row of each global row and file column of each global column (-1: none).
-struct FilePlacement {
-  std::vector<int64_t> file_row;  // per global row
-  std::vector<int64_t> file_col;  // per global column
+// The lattice cells the file covers, in lattice order (rows north to south, west to east), each
+// with its file cell (row * ncol + col) in a step's values.
+struct Covered {
+  std::vector<int64_t> cell;
+  std::vector<int64_t> file_index;
 };
 
-// Global cell index along one axis of a coordinate that must be a cell centre.
-int64_t cell_index(double coord, bool lat, const GlobalGrid& g, const std::string& path) {
-  const double res = g.res;
-  const int64_t n = lat ? g.nlat : g.nlon;
-  const int64_t k = std::llround(lat ? (90.0 - coord) / res - 0.5 : (coord + 180.0) / res - 0.5);
-  const double centre = lat ? g.lat_centre(k) : g.lon_centre(k);
-  if (k < 0 || k >= n || std::fabs(centre - coord) > 0.005)
-    throw ToolError(std::string(lat ? "latitude " : "longitude ") + degrees(coord) + " of " +
-                    quoted(path) + " is not the centre of a cell of the " + degrees(res) +
-                    " degree grid (" + (lat ? "90 - " : "-180 + ") + degrees(res / 2) + " + k * " +
-                    degrees(res) + ")");
-  return k;
-}
-
-std::vector<int64_t> map_axis(const std::vector<double>& coords, bool lat, const GlobalGrid& g,
-                              const std::string& path) {
-  std::vector<int64_t> file_index(static_cast<size_t>(lat ? g.nlat : g.nlon), -1);
-  for (size_t i = 0; i < coords.size(); ++i) {
-    double c = coords[i];
-    if (!lat) {
-      while (c >= 180.0) c -= 360.0;  // 0..360 longitudes
-      while (c < -180.0) c += 360.0;
-    }
-    const int64_t k = cell_index(c, lat, g, path);
-    int64_t& slot = file_index[static_cast<size_t>(k)];
-    if (slot >= 0)
-      throw ToolError(quoted(path) + " has two " +
-                      (lat ? "rows at latitude "
-                           : "columns at "
-                             "longitude ") +
-                      degrees(c) + " (indexes " + std::to_string(slot) + " and " +
-                      std::to_string(i) + ")");
-    slot = static_cast<int64_t>(i);
-  }
-  return file_index;
-}
-
-// ---- the pixels: from the input's first step, or a given grid file's ----
-
-struct Pixels {
-  std::vector<int64_t> file_index;  // per pixel: index into a step's values, -1 for none
-  std::vector<GridPoint> points;    // grid from the input only
-  int64_t no_value = 0;
-};
-
-GridPoint point_of_cell(const GlobalGrid& g, Convention c, int64_t row, int64_t col) {
-  const double lat = g.lat_centre(row) + (c == Convention::northedge ? g.res / 2 : 0.0);
-  return {static_cast<int16_t>(std::lround(g.lon_centre(col) * 100)),
-          static_cast<int16_t>(std::lround(lat * 100))};
-}
-
-Pixels pixels_from_input(const GlobalGrid& g, Convention c, const FilePlacement& fp,
-                         const std::vector<float>& first, int64_t ncol, const SourceInfo& in) {
-  Pixels px;
+Covered covered_cells(const GlobalGrid& g, const FilePlacement& fp, int64_t ncol) {
+  Covered c;
   for (int64_t row = 0; row < g.nlat; ++row) {
     const int64_t fr = fp.file_row[static_cast<size_t>(row)];
     if (fr < 0) continue;
     for (int64_t col = 0; col < g.nlon; ++col) {
       const int64_t fc = fp.file_col[static_cast<size_t>(col)];
-      if (fc < 0 || std::isnan(first[static_cast<size_t>(fr * ncol + fc)])) continue;
-      px.file_index.push_back(fr * ncol + fc);
-      px.points.push_back(point_of_cell(g, c, row, col));
+      if (fc < 0) continue;
+      c.cell.push_back(row * g.nlon + col);
+      c.file_index.push_back(fr * ncol + fc);
     }
   }
-  if (px.file_index.empty())
-    throw ToolError(quoted(in.path) + ": no cell of " + in.variable +
-                    " holds a value in the first step imported");
+  return c;
+}
+
+// The planned steps, read one by one into one buffer. The first reading of each step also
+// counts the values of repeated wrap-around columns that differ from the column they repeat.
+class StepReader {
+ public:
+  StepReader(Source& src, const StepPlan& plan, const FilePlacement& fp)
+      : src_(src), plan_(plan), fp_(fp), ncol_(static_cast<int64_t>(src.info().lon.size())) {}
+
+  int64_t count() const { return plan_.span.steps_per_year * plan_.span.nyears; }
+  int64_t repeat_differences() const { return differences_; }
+  /// Steps from `t` on will be read again: keep them in memory if they fit.
+  void keep_from(int64_t t) { src_.keep_steps(plan_.span.first_step + t, count() - t); }
+
+  const std::vector<float>& read(int64_t t) {
+    src_.read_step(plan_.span.first_step + t, step_);
+    if (t == compared_) {
+      ++compared_;
+      count_differences();
+    }
+    return step_;
+  }
+
+ private:
+  void count_differences() {
+    const auto nrow = static_cast<int64_t>(src_.info().lat.size());
+    for (const FilePlacement::Repeat& r : fp_.repeats)
+      for (int64_t row = 0; row < nrow; ++row) {
+        const float a = step_[static_cast<size_t>(row * ncol_ + r.col)];
+        const float b = step_[static_cast<size_t>(row * ncol_ + r.of)];
+        if (!(std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b) ||
+              (std::isnan(a) && std::isnan(b))))
+          ++differences_;
+      }
+  }
+
+  Source& src_;
+  const StepPlan& plan_;
+  const FilePlacement& fp_;
+  int64_t ncol_;
+  std::vector<float> step_;
+  int64_t compared_ = 0;
+  int64_t differences_ = 0;
+};
+
+// Marks the file cells of `index` that hold a value in `step`; true when one of them held none
+// in the steps marked before.
+bool mark_values(const std::vector<float>& step, const std::vector<int64_t>& index,
+                 std::vector<uint8_t>& seen) {
+  bool fresh = false;
+  for (const int64_t i : index) {
+    if (i < 0 || seen[static_cast<size_t>(i)] || std::isnan(step[static_cast<size_t>(i)])) continue;
+    seen[static_cast<size_t>(i)] = 1;
+    fresh = true;
+  }
+  return fresh;
+}
+
+// The covered cells that held a value: their file cells and grid records.
+struct Pixels {
+  std::vector<int64_t> file_index;  // per pixel: index into a step's values, -1 for none
+  std::vector<GridPoint> points;    // grid from the input only
+};
+
+Pixels pixels_seen(const Covered& cov, const std::vector<uint8_t>& seen, const GlobalGrid& g,
+                   Convention c) {
+  Pixels px;
+  for (size_t i = 0; i < cov.cell.size(); ++i) {
+    if (!seen[static_cast<size_t>(cov.file_index[i])]) continue;
+    px.file_index.push_back(cov.file_index[i]);
+    px.points.push_back(point_of_cell(g, c, cov.cell[i] / g.nlon, cov.cell[i] % g.nlon));
+  }
   return px;
 }
 
-Pixels pixels_of_grid(const PlacedGrid& grid, const FilePlacement& fp,
-                      const std::vector<float>& first, int64_t ncol) {
+Pixels pixels_of_grid(const PlacedGrid& grid, const FilePlacement& fp, int64_t ncol) {
   Pixels px;
   px.file_index.reserve(grid.cells.size());
   for (const int64_t cell : grid.cells) {
     const int64_t fr = fp.file_row[static_cast<size_t>(cell / grid.global.nlon)];
     const int64_t fc = fp.file_col[static_cast<size_t>(cell % grid.global.nlon)];
-    const int64_t idx = fr >= 0 && fc >= 0 ? fr * ncol + fc : -1;
-    if (idx < 0 || std::isnan(first[static_cast<size_t>(idx)])) ++px.no_value;
-    px.file_index.push_back(idx);
+    px.file_index.push_back(fr >= 0 && fc >= 0 ? fr * ncol + fc : -1);
   }
   return px;
 }
@@ -230,10 +226,12 @@ Sidecar sidecar_of(const ImportSummary& s, const SourceInfo& in, const StepPlan&
   sc.bands = s.bands_per_year * s.nyears;
   if (!names_stream(grid_path)) sc.grid_file = grid_file_for_sidecar(s.raw, grid_path);
   sc.resolution = s.res;
+  sc.origin = s.origin;
   sc.convention = s.convention;
   if (plan.dated) {
     sc.bands_per_year = s.bands_per_year;
     sc.first_year = s.first_year;
+    sc.calendar = in.calendar;
   }
   if (!in.variable.empty()) sc.variable = in.variable;
   if (!in.units.empty()) sc.units = in.units;
@@ -268,6 +266,170 @@ void refuse_streams_beside(const ImportSummary& sum, const ImportOptions& opt) {
                       ", which is never replaced; write the raw file under another name");
 }
 
+// ---- the passes over the steps ----
+
+// Writes the pixels `index` of every step through `raw`; marks in `seen` (when given) the cells
+// of `index` that hold a value.
+void write_steps(StepReader& steps, const std::vector<int64_t>& index, OutputTarget& raw,
+                 std::vector<uint8_t>* seen) {
+  std::vector<float> pixels(index.size());
+  for (int64_t t = 0; t < steps.count(); ++t) {
+    const std::vector<float>& step = steps.read(t);
+    if (seen) mark_values(step, index, *seen);
+    copy_pixels(step, index, pixels);
+    raw.write(pixels.data(), pixels.size() * sizeof(float));
+  }
+}
+
+// Marks in `seen` the cells of `watch` that hold a value in any step.
+void mark_steps(StepReader& steps, const std::vector<int64_t>& watch, std::vector<uint8_t>& seen) {
+  for (int64_t t = 0; t < steps.count(); ++t) mark_values(steps.read(t), watch, seen);
+}
+
+// Where the pixels' grid records lie: the lattice and the convention of the records.
+struct RecordPlace {
+  const GlobalGrid& g;
+  Convention convention;
+};
+
+// Writes the cells with a value in the first step while no later step holds a value elsewhere:
+// for most files (a fixed land mask) the pixels are known after this one pass. A step with a
+// value in a new cell stops the writing; the rest of the steps are only marked (and kept
+// decompressed when they fit in memory), and false tells the caller to write again with every
+// cell that held a value.
+bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
+                       RecordPlace place, OutputTarget& raw, Pixels& px) {
+  const std::vector<float>* step = &steps.read(0);
+  mark_values(*step, cov.file_index, seen);
+  px = pixels_seen(cov, seen, place.g, place.convention);
+  std::vector<float> pixels(px.file_index.size());
+  bool known = true;
+  for (int64_t t = 0; t < steps.count(); ++t) {
+    if (t > 0) {
+      step = &steps.read(t);
+      if (mark_values(*step, cov.file_index, seen) && known) {
+        known = false;
+        steps.keep_from(0);  // all are read again; those read from now on stay decompressed
+      }
+    }
+    if (!known) continue;
+    copy_pixels(*step, px.file_index, pixels);
+    raw.write(pixels.data(), pixels.size() * sizeof(float));
+  }
+  return known;
+}
+
+// What the passes leave: the raw output (written, not yet closed) and its pixels.
+struct Written {
+  std::unique_ptr<OutputTarget> raw;
+  Pixels px;
+  int64_t no_value = 0;  // --grid pixels without a value in any step
+  int64_t outside = 0;   // of them, outside the file's grid
+  int64_t left_out = 0;  // cells of the file without a value in any step
+};
+
+// --grid: one pass; the pixels without a value are counted.
+Written write_grid_pixels(StepReader& steps, const PlacedGrid& grid, const FilePlacement& fp,
+                          int64_t ncol, std::vector<uint8_t>& seen,
+                          std::unique_ptr<OutputTarget> raw) {
+  Written w;
+  w.px = pixels_of_grid(grid, fp, ncol);
+  w.raw = std::move(raw);
+  write_steps(steps, w.px.file_index, *w.raw, &seen);
+  for (const int64_t i : w.px.file_index) {
+    w.outside += i < 0 ? 1 : 0;
+    w.no_value += i < 0 || !seen[static_cast<size_t>(i)] ? 1 : 0;
+  }
+  return w;
+}
+
+// The cells with a value in any step: one pass when the first step tells them, else a second
+// (first when the output is a stream, which can be written only once).
+Written write_own_pixels(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
+                         RecordPlace place, std::unique_ptr<OutputTarget> raw,
+                         const SourceInfo& in) {
+  Written w;
+  w.raw = std::move(raw);
+  const bool can_start_over = !w.raw->is_stream();
+  bool written = false;
+  if (can_start_over) {
+    written = write_while_known(steps, cov, seen, place, *w.raw, w.px);
+  } else {
+    steps.keep_from(0);
+    mark_steps(steps, cov.file_index, seen);
+  }
+  if (!written) w.px = pixels_seen(cov, seen, place.g, place.convention);
+  if (w.px.file_index.empty())
+    throw ToolError(quoted(in.path) + ": no cell of " + in.variable +
+                    " holds a value in any step imported");
+  if (!written) {
+    if (can_start_over) {
+      const std::string out = w.raw->path();
+      w.raw.reset();  // a first attempt, under its temporary name, goes
+      w.raw = std::make_unique<OutputTarget>(out, "raw raster file", true);
+    }
+    write_steps(steps, w.px.file_index, *w.raw, nullptr);
+  }
+  w.left_out = static_cast<int64_t>(cov.cell.size() - w.px.file_index.size());
+  return w;
+}
+
+// ---- the lattice: the file's, and the grid given with --grid on it ----
+
+PlacedGrid place_given_grid(const std::string& path, const ImportOptions& opt,
+                            const std::optional<GlobalGrid>& own, const SourceInfo& in) {
+  if (!own) return place_grid(path, opt.res, opt.convention);
+  std::optional<PlacedGrid> on_own;
+  try {
+    on_own = place_grid(path, opt.res, opt.convention, own->origin());
+  } catch (const ToolError&) {
+    // Below: the grid's own lattice tells why (or the grid's own fault is reported).
+  }
+  PlacedGrid pg = on_own ? std::move(*on_own) : place_grid(path, opt.res, opt.convention);
+  if (!same_resolution(pg.global.res, own->res))
+    throw ToolError("grid file " + quoted(path) + " is a " + degrees(pg.global.res) +
+                    " degree grid but " + quoted(in.path) + " has " + degrees(own->res) +
+                    " degree cells" +
+                    (opt.res ? "" : " (give --res if the grid's resolution is another)"));
+  if (!on_own)
+    throw ToolError("grid file " + quoted(path) + " lies on the " + lattice_text(pg.global) +
+                    " but the cells of " + quoted(in.path) + " on the " + lattice_text(*own));
+  return pg;
+}
+
+void report_repeats(const FilePlacement& fp, const SourceInfo& in, int64_t differences,
+                    const char* program) {
+  if (fp.repeats.empty()) return;
+  const FilePlacement::Repeat& r = fp.repeats.front();
+  const size_t more = fp.repeats.size() - 1;
+  const std::string text =
+      quoted(in.path) + ": its column at longitude " + degrees(in.lon[static_cast<size_t>(r.col)]) +
+      " repeats the one at longitude " + degrees(in.lon[static_cast<size_t>(r.of)]) +
+      " (360 degrees apart) and is left out" +
+      (more ? " (with " + std::to_string(more) + " more such column(s))" : "");
+  if (differences == 0)
+    raster::print_tool_note(program, "%s", text.c_str());
+  else
+    raster::print_tool_warning(program,
+                               "%s, although %lld of its values differ from those of the column "
+                               "it repeats: they are dropped",
+                               text.c_str(), static_cast<long long>(differences));
+}
+
+void report_no_value(const ImportSummary& sum, int64_t outside, const std::string& grid,
+                     const SourceInfo& in, const char* program) {
+  if (sum.no_value == 0) return;
+  const std::string why =
+      outside == sum.no_value ? "their cells lie outside its grid"
+      : outside == 0          ? "their cells hold no value in any step imported"
+                              : std::to_string(outside) +
+                           " lie outside its grid, the others hold no value in any step imported";
+  raster::print_tool_warning(
+      program, "%lld of %lld pixels of grid file %s have no value in %s (%s): they are NaN",
+      static_cast<long long>(sum.no_value), static_cast<long long>(sum.npixel),
+      quoted(grid).c_str(), quoted(in.path).c_str(), why.c_str());
+}
+
 }  // namespace
 
 std::string default_grid_out(const std::string& output) {
@@ -292,53 +454,30 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   if (own_grid) outputs.push_back(sum.grid);
   check_outputs(outputs, {opt.input, opt.grid.value_or("")});
   if (path_kind(opt.input) != PathKind::none) check_input_file(opt.input);
-  OutputTarget raw(sum.raw, "raw raster file", true);
-  if (raw.is_stream()) note_stream_output(raw, opt, program, sum);
+  auto raw_out = std::make_unique<OutputTarget>(sum.raw, "raw raster file", true);
+  if (raw_out->is_stream()) note_stream_output(*raw_out, opt, program, sum);
   refuse_streams_beside(sum, opt);
 
-  if (opt.res && (*opt.res < 0.001 || *opt.res > 180))
+  if (opt.res && (*opt.res < 1.0 / 60 * (1 - 1e-9) || *opt.res > 180))
     throw usage_error("--res " + degrees(*opt.res) +
-                      " is not a resolution import handles (0.001 to 180 degrees)");
-  std::unique_ptr<Source> src = open_source(opt.input, opt.var);
+                      " is not a resolution import handles (1/60 to 180 degrees)");
+  std::unique_ptr<Source> src = open_source(opt.input, opt.var, opt.level);
   const SourceInfo& in = src->info();
   const StepPlan plan = plan_steps(in, opt.years, program);
 
+  const std::optional<GlobalGrid> own = file_lattice(in, opt.res);
   std::optional<PlacedGrid> grid;
-  if (!own_grid) grid = place_grid(*opt.grid, opt.res, opt.convention);
-  const std::optional<double> spacing = file_spacing(in);
-  if (grid && spacing && !same_resolution(*spacing, grid->global.res))
-    throw ToolError("grid file " + quoted(*opt.grid) + " is a " + degrees(grid->global.res) +
-                    " degree grid but " + quoted(in.path) + " has " +
-                    degrees(snap_resolution(*spacing)) + " degree cells" +
-                    (opt.res ? "" : " (give --res if the grid's resolution is another)"));
-  if (!grid && opt.res && spacing && !same_resolution(*spacing, *opt.res))
-    throw ToolError("--res " + degrees(*opt.res) + " does not match the " +
-                    degrees(snap_resolution(*spacing)) + " degree cells of " + quoted(in.path));
-  if (!grid && !opt.res && !spacing)
+  if (!own_grid) grid = place_given_grid(*opt.grid, opt, own, in);
+  if (!grid && !own)
     throw ToolError(quoted(in.path) +
-                    " has a single cell, which does not tell its resolution: "
-                    "give --res");
-  const GlobalGrid g =
-      grid ? grid->global : GlobalGrid(opt.res.value_or(snap_resolution(*spacing)));
+                    " has a single cell, which does not tell its resolution: give --res");
+  const GlobalGrid g = grid ? grid->global : *own;
   sum.res = g.res;
+  sum.origin = g.origin();
   sum.convention = grid ? grid->convention : opt.convention.value_or(Convention::northedge);
-  const FilePlacement fp{map_axis(in.lat, true, g, in.path), map_axis(in.lon, false, g, in.path)};
-
-  std::vector<float> step;
-  src->read_step(plan.span.first_step, step);
-  const auto ncol = static_cast<int64_t>(in.lon.size());
-  const Pixels px = grid ? pixels_of_grid(*grid, fp, step, ncol)
-                         : pixels_from_input(g, sum.convention, fp, step, ncol, in);
-  sum.npixel = static_cast<int64_t>(px.file_index.size());
-  sum.no_value = px.no_value;
-  if (px.no_value > 0)
-    raster::print_tool_warning(program,
-                               "%lld of %lld pixels of grid file %s have no value in %s (their "
-                               "cells lie outside its grid or hold no value in the first step "
-                               "imported): they are NaN",
-                               static_cast<long long>(px.no_value),
-                               static_cast<long long>(sum.npixel), quoted(*opt.grid).c_str(),
-                               quoted(in.path).c_str());
+  sum.level = in.level;
+  const FilePlacement fp = place_file(in, g);
+  sum.repeats = static_cast<int64_t>(fp.repeats.size());
 
   sum.variable = in.variable;
   sum.units = in.units;
@@ -346,15 +485,24 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   sum.nyears = plan.span.nyears;
   if (plan.dated) sum.first_year = plan.span.first_year;
 
-  std::vector<float> pixels(px.file_index.size());
-  const int64_t nsteps = plan.span.steps_per_year * plan.span.nyears;
-  for (int64_t t = 0; t < nsteps; ++t) {
-    if (t > 0) src->read_step(plan.span.first_step + t, step);
-    copy_pixels(step, px.file_index, pixels);
-    raw.write(pixels.data(), pixels.size() * sizeof(float));
-  }
+  StepReader steps(*src, plan, fp);
+  const std::string step_text = "a step of " + quoted(in.path);
+  std::vector<uint8_t> seen;
+  size_for(seen, cells_of(in.lat.size(), in.lon.size(), step_text), step_text);
+  const auto ncol = static_cast<int64_t>(in.lon.size());
+  Written w = grid ? write_grid_pixels(steps, *grid, fp, ncol, seen, std::move(raw_out))
+                   : write_own_pixels(steps, covered_cells(g, fp, ncol), seen, {g, sum.convention},
+                                      std::move(raw_out), in);
+  sum.npixel = static_cast<int64_t>(w.px.file_index.size());
+  sum.no_value = w.no_value;
+  sum.left_out = w.left_out;
+  report_repeats(fp, in, steps.repeat_differences(), program);
+  report_no_value(sum, w.outside, sum.grid, in, program);
+
+  const std::vector<GridPoint>& points = w.px.points;
+  OutputTarget& raw = *w.raw;
   raw.close();
-  if (own_grid && !sum.grid.empty()) write_grid(sum.grid, px.points);
+  if (own_grid && !sum.grid.empty()) write_grid(sum.grid, points);
   if (!sum.sidecar.empty()) write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
   raw.commit();
   return sum;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "grid.h"
+#include "import_source.h"
 #include "import_time.h"
 
 namespace interop::importer {
@@ -21,6 +22,7 @@ struct ImportOptions {
   std::optional<double> res;
   std::optional<Convention> convention;
   std::optional<YearRange> years;
+  std::optional<LevelChoice> level;  // --level
 };
 
 /// What was written: the numbers the other tools take on their command lines.
@@ -30,9 +32,13 @@ struct ImportSummary {
   int64_t bands_per_year = 0;
   int64_t nyears = 0;
   std::optional<int64_t> first_year;  // unset when the input has no time axis
-  int64_t no_value = 0;               // --grid pixels whose cell holds no value (NaN)
+  int64_t no_value = 0;               // --grid pixels whose cell holds no value in any step (NaN)
+  int64_t left_out = 0;  // without --grid: cells of the file that hold no value in any step
+  int64_t repeats = 0;   // repeated wrap-around columns left out
+  std::string level;     // the level read, as SourceInfo::level
   std::string raw, grid, sidecar;
   double res = 0;
+  Origin origin;
   Convention convention = Convention::northedge;
 };
 

@@ -68,6 +68,7 @@ struct GridReport {
   std::string path;
   std::vector<GridPoint> points;
   std::optional<double> res;
+  std::optional<GlobalGrid> lattice;  // set with res
   bool res_given = false;
   std::optional<Convention> convention;
   bool convention_given = false;
@@ -86,13 +87,15 @@ GridReport examine_grid(const std::string& path, const RasterOptions& opt) {
   g.path = path;
   g.points = read_grid(path);
   g.res_given = opt.res.has_value();
-  g.res = opt.res ? opt.res : infer_resolution(g.points);
-  if (!g.res) return g;
-  g.fit = fit_convention(g.points, *g.res);
+  g.lattice = fit_lattice(g.points, opt.res, opt.origin);
+  if (!g.lattice && opt.res) g.lattice = GlobalGrid(*opt.res, opt.origin.value_or(Origin{}));
+  if (!g.lattice) return g;
+  g.res = g.lattice->res;
+  g.fit = fit_convention(g.points, *g.lattice);
   g.convention_given = opt.convention.has_value();
   g.convention = opt.convention ? opt.convention : g.fit.convention;
   if (!g.convention) return g;
-  const GlobalGrid global(*g.res);
+  const GlobalGrid& global = *g.lattice;
   g.placement = check_placement(global, place_pixels(global, *g.convention, g.points));
   return g;
 }
@@ -113,15 +116,17 @@ void print_grid(const GridReport& g) {
     std::printf("  fits no resolution of 2, 1, 0.5, 0.25, 1/6, 1/12 degrees\n");
     return;
   }
-  const GlobalGrid global(*g.res);
+  const GlobalGrid& global = *g.lattice;
   std::printf("  %s degree grid (%lld x %lld cells, %s)", fmt_res(*g.res).c_str(),
               static_cast<long long>(global.nlon), static_cast<long long>(global.nlat),
               g.res_given ? "given" : "inferred");
+  if (!global.default_origin())
+    std::printf(", lattice origin %s %s", format_degrees(global.west).c_str(),
+                format_degrees(global.north).c_str());
   if (!g.convention) {
     const GridPoint p = g.points[static_cast<size_t>(g.fit.misfit)];
-    std::printf(std::fabs(p.lat()) > 90.0
-                    ? ", pixel %lld at lat %.2f lies off the globe\n"
-                    : ", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
+    std::printf(g.fit.off_globe ? ", pixel %lld at lat %.2f lies off the globe\n"
+                                : ", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
                 static_cast<long long>(g.fit.misfit), p.lat());
     return;
   }
@@ -200,8 +205,11 @@ void print_band(int64_t band, const BandStats& s, const RasterOptions& opt,
 class AreaMean {
  public:
   AreaMean(const GridReport* g, int64_t npixel) : npixel_(npixel) {
-    if (g == nullptr || !g->res || static_cast<int64_t>(g->points.size()) != npixel) return;
-    const GlobalGrid global(*g->res);
+    // The suite's weights assume rows from 90N.
+    if (g == nullptr || !g->lattice || g->lattice->north != 90.0 ||
+        static_cast<int64_t>(g->points.size()) != npixel)
+      return;
+    const GlobalGrid& global = *g->lattice;
     raster::InFile f = raster::InFile::try_open(g->path.c_str());
     if (!f.is_open()) throw ToolError("cannot open grid file " + g->path);
     grid_.emplace(f, npixel, global.nlat, global.nlon);

@@ -68,28 +68,23 @@ int64_t int_field(const std::string& v, const std::string& key, const std::strin
 }
 
 double double_field(const std::string& v, const std::string& key, const std::string& path) {
-  // Fractions such as 1/12 are accepted for the resolution.
-  const size_t slash = v.find('/');
-  if (slash != std::string::npos)
-    return double_field(v.substr(0, slash), key, path) /
-           double_field(v.substr(slash + 1), key, path);
-  char* end = nullptr;
-  const double x = std::strtod(v.c_str(), &end);
-  if (v.empty() || *end != '\0' || !(x > 0.0))
+  // Fractions such as 2/3 are accepted (and written) for the resolution.
+  const std::optional<double> x = parse_degrees(v);
+  if (!x || !(*x > 0.0))
     throw ToolError("sidecar " + path + ": '" + key + "' is not a positive number: '" + v + "'");
-  return x;
+  return *x;
 }
 
-std::string format_double(double x) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.17g", x);
-  // The shortest text that reads back as the same double.
-  for (int prec = 1; prec <= 17; ++prec) {
-    char t[32];
-    std::snprintf(t, sizeof t, "%.*g", prec, x);
-    if (std::strtod(t, nullptr) == x) return t;
-  }
-  return buf;
+Origin origin_field(const std::string& v, const std::string& path) {
+  std::istringstream in(v);
+  std::string w, n, more;
+  const bool two = static_cast<bool>(in >> w >> n) && !(in >> more);
+  const std::optional<double> west = two ? parse_degrees(w) : std::nullopt;
+  const std::optional<double> north = two ? parse_degrees(n) : std::nullopt;
+  if (!west || !north)
+    throw ToolError("sidecar " + path +
+                    ": 'rastertools lattice origin' is not two numbers W N (degrees): '" + v + "'");
+  return {*west, *north};
 }
 
 }  // namespace
@@ -113,10 +108,14 @@ std::string format_sidecar(const Sidecar& s) {
     << "interleave = " << s.interleave << "\n"
     << "byte order = " << s.byte_order << "\n";
   if (s.grid_file) o << "rastertools grid file = " << *s.grid_file << "\n";
-  if (s.resolution) o << "rastertools resolution = " << format_double(*s.resolution) << "\n";
+  if (s.resolution) o << "rastertools resolution = " << format_degrees(*s.resolution) << "\n";
+  if (s.origin && !(*s.origin == Origin{}))
+    o << "rastertools lattice origin = " << format_degrees(s.origin->west) << " "
+      << format_degrees(s.origin->north) << "\n";
   if (s.convention) o << "rastertools grid convention = " << convention_name(*s.convention) << "\n";
   if (s.bands_per_year) o << "rastertools bands per year = " << *s.bands_per_year << "\n";
   if (s.first_year) o << "rastertools first year = " << *s.first_year << "\n";
+  if (s.calendar) o << "rastertools calendar = " << *s.calendar << "\n";
   if (s.variable) o << "rastertools variable = " << *s.variable << "\n";
   if (s.units) o << "rastertools units = " << *s.units << "\n";
   if (s.long_name) o << "rastertools long name = " << *s.long_name << "\n";
@@ -148,6 +147,7 @@ Sidecar parse_sidecar(const std::string& text, const std::string& path) {
   if (const auto* v = get("rastertools grid file")) s.grid_file = *v;
   if (const auto* v = get("rastertools resolution"))
     s.resolution = double_field(*v, "rastertools resolution", path);
+  if (const auto* v = get("rastertools lattice origin")) s.origin = origin_field(*v, path);
   if (const auto* v = get("rastertools grid convention")) {
     try {
       s.convention = parse_convention(*v);
@@ -159,6 +159,7 @@ Sidecar parse_sidecar(const std::string& text, const std::string& path) {
     s.bands_per_year = int_field(*v, "rastertools bands per year", path);
   if (const auto* v = get("rastertools first year"))
     s.first_year = int_field(*v, "rastertools first year", path);
+  if (const auto* v = get("rastertools calendar")) s.calendar = *v;
   if (const auto* v = get("rastertools variable")) s.variable = *v;
   if (const auto* v = get("rastertools units")) s.units = *v;
   if (const auto* v = get("rastertools long name")) s.long_name = *v;
@@ -207,9 +208,11 @@ RasterOptions resolve_defaults(const std::string& raw_path, const RasterOptions&
     if (!r.npixel && s.samples > 0) r.npixel = s.samples;
     if (!r.grid && s.grid_file) r.grid = sidecar_grid_path(raw_path, *s.grid_file);
     if (!r.res) r.res = s.resolution;
+    if (!r.origin) r.origin = s.origin;
     if (!r.convention) r.convention = s.convention;
     if (!r.bands_per_year) r.bands_per_year = s.bands_per_year;
     if (!r.first_year) r.first_year = s.first_year;
+    if (!r.calendar) r.calendar = s.calendar;
     if (!r.variable) r.variable = s.variable;
     if (!r.units) r.units = s.units;
     if (!r.long_name) r.long_name = s.long_name;

@@ -1,6 +1,7 @@
 // The sidecar of a raw raster file: an ENVI header NAME.hdr beside NAME.bin, which GDAL and
 // QGIS use to open the raw file, with the suite's own optional "rastertools ..." keys that give
-// the other tools their defaults (grid file, resolution, convention, time axis, variable).
+// the other tools their defaults (grid file, resolution, lattice origin, convention, time axis,
+// calendar, variable).
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,13 @@ struct Sidecar {
   int byte_order = 0;  ///< little-endian
   std::string description = "rastertools raster file";
   std::optional<std::string>
-      grid_file;  ///< as written: relative to the header's folder, or absolute
-  std::optional<double> resolution;
+      grid_file;                     ///< as written: relative to the header's folder, or absolute
+  std::optional<double> resolution;  ///< written exactly: "2/3", "0.5"
+  std::optional<Origin> origin;      ///< lattice origin; written only when not the default
   std::optional<Convention> convention;
   std::optional<int64_t> bands_per_year;
   std::optional<int64_t> first_year;
+  std::optional<std::string> calendar;  ///< CF calendar of the time axis, as the input spelled it
   std::optional<std::string> variable;
   std::optional<std::string> units;
   std::optional<std::string> long_name;
@@ -58,9 +61,11 @@ struct RasterOptions {
   std::optional<int64_t> npixel;
   std::optional<std::string> grid;  ///< grid file path
   std::optional<double> res;
+  std::optional<Origin> origin;
   std::optional<Convention> convention;
   std::optional<int64_t> bands_per_year;
   std::optional<int64_t> first_year;
+  std::optional<std::string> calendar;
   std::optional<std::string> variable;
   std::optional<std::string> units;
   std::optional<std::string> long_name;

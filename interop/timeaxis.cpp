@@ -32,6 +32,7 @@ Calendar parse_calendar(const std::string& text) {
       {"proleptic_gregorian", CalendarKind::gregorian},
       {"standard", CalendarKind::gregorian},
       {"gregorian", CalendarKind::gregorian},
+      {"julian", CalendarKind::julian},
       {"noleap", CalendarKind::noleap},
       {"365_day", CalendarKind::noleap},
       {"all_leap", CalendarKind::all_leap},
@@ -41,14 +42,16 @@ Calendar parse_calendar(const std::string& text) {
   for (const Name& n : kNames)
     if (strcasecmp(text.c_str(), n.name) == 0) return Calendar{n.kind, n.name};
   throw usage_error("unknown calendar '" + text +
-                    "': give proleptic_gregorian, standard, noleap, 365_day, all_leap, 366_day "
-                    "or 360_day");
+                    "': give proleptic_gregorian, standard, julian, noleap, 365_day, all_leap, "
+                    "366_day or 360_day");
 }
 
 int64_t days_in_year(CalendarKind k, int64_t year) {
   switch (k) {
     case CalendarKind::gregorian:
       return gregorian_leap(year) ? 366 : 365;
+    case CalendarKind::julian:
+      return year % 4 == 0 ? 366 : 365;
     case CalendarKind::noleap:
       return 365;
     case CalendarKind::all_leap:

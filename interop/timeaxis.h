@@ -8,15 +8,15 @@
 
 namespace interop {
 
-enum class CalendarKind { gregorian, noleap, all_leap, day360 };
+enum class CalendarKind { gregorian, julian, noleap, all_leap, day360 };
 
 struct Calendar {
   CalendarKind kind = CalendarKind::gregorian;
   std::string name = "proleptic_gregorian";  ///< as written into the calendar attribute
 };
 
-/// A CF calendar name: proleptic_gregorian, standard, gregorian, noleap, 365_day, all_leap,
-/// 366_day, 360_day (case-insensitive); a usage ToolError otherwise.
+/// A CF calendar name: proleptic_gregorian, standard, gregorian, julian, noleap, 365_day,
+/// all_leap, 366_day, 360_day (case-insensitive); a usage ToolError otherwise.
 Calendar parse_calendar(const std::string& text);
 
 /// Days of `year` in the calendar.

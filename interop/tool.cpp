@@ -141,6 +141,8 @@ int run_tool(const char* program, const std::function<int()>& body) {
     if (e.status() == raster::status::tool_usage)
       std::fprintf(stderr, "run '%s --help' for usage\n", program);
     return e.status();
+  } catch (const raster::Fatal& e) {
+    return raster::print_fatal(e);
   } catch (const std::bad_alloc&) {
     raster::print_tool_error(program, "out of memory");
     return raster::status::tool_error;

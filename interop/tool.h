@@ -11,22 +11,19 @@
 #include <functional>
 #include <limits>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "report.h"
 
 namespace interop {
 
 /// A failure a tool reports as "<program>: error: <message>" and ends with `status`
-/// (raster::status::tool_error for a failure while running, tool_usage for a bad command line).
-class ToolError : public std::runtime_error {
+/// (raster::status::tool_error for a failure while running, tool_usage for a bad command line):
+/// the suite's one fatal-error type, whose text run_tool frames with the program's name.
+class ToolError : public raster::Fatal {
  public:
-  explicit ToolError(const std::string& message, int status = 1)
-      : std::runtime_error(message), status_(status) {}
-  int status() const { return status_; }
-
- private:
-  int status_;
+  explicit ToolError(const std::string& message, int status = 1) : raster::Fatal(status, message) {}
 };
 
 /// A ToolError with status raster::status::tool_usage: a command line that cannot be used.
@@ -41,7 +38,8 @@ void setup_app(CLI::App& app, const std::string& description, const std::string&
 
 /// Runs body(): returns its status; a ToolError (or a CLI11 parse error, help and version
 /// excepted) is printed through raster::print_tool_error and ends with its status. Usage
-/// errors add "run '<program> --help' for usage". Any other exception is a tool_error.
+/// errors add "run '<program> --help' for usage". Another Fatal (from the shared raster
+/// code) is printed as it is, with its status; any other exception is a tool_error.
 int run_tool(const char* program, const std::function<int()>& body);
 
 /// Parses argv; help and --version print to stdout and end the run with status 0 (through

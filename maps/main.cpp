@@ -10,14 +10,16 @@ namespace {
 
 const char* const description =
     "Draws bands of a raw raster file as PNG maps: every cell of the grid's regular lon/lat grid\n"
-    "one block of pixels (plate carree), cells without a pixel light grey, NaN cells in the\n"
-    "colour map's own NaN colour (counted in the legend). The colour bar spans the 2nd to 98th\n"
-    "percentile of the band's finite values (--percentiles, or --range MIN MAX); values outside\n"
-    "take the end colours and a triangle at that end of the bar shows the clipping. Grid,\n"
-    "resolution, convention, pixel count, variable, units and years come from the file's\n"
-    "sidecar (NAME.hdr) when it belongs to RAW (its pixels make whole bands of RAW's size). One\n"
-    "line per map on standard output (on standard error when a map goes to standard output):\n"
-    "file, band, title, range, tick labels and the counts of NaN and clipped pixels.\n"
+    "one block of pixels (plate carree) in a frame labelled with longitudes and latitudes, over\n"
+    "the rows and columns that hold pixels (--extent to choose), cells without a pixel light\n"
+    "grey, NaN cells in the colour map's own NaN colour (counted in the legend). The colour bar\n"
+    "spans the 2nd to 98th percentile of the band's finite values (--percentiles, --range MIN\n"
+    "MAX, or --common-range for one range over all maps of --bands); values outside take the\n"
+    "end colours and a triangle at that end of the bar shows the clipping. Grid, resolution,\n"
+    "convention, pixel count, variable, units and years come from the file's sidecar (NAME.hdr)\n"
+    "when it belongs to RAW (its pixels make whole bands of RAW's size). One line per map on\n"
+    "standard output (on standard error when a map goes to standard output): file, band, title,\n"
+    "range, tick labels, the counts of NaN and clipped pixels, and the extent shown.\n"
     "\n"
     "RAW must be a regular file of float32 values: NetCDF, HDF5, TIFF and PNG files are refused\n"
     "with the import command that reads them; FIFOs and devices are refused. Maps are written\n"
@@ -32,7 +34,8 @@ const char* const description =
 const char* const example =
     "  rastertools map angle.bin --grid grid.bin -o angle.png\n"
     "  rastertools map tas.bin --bands 0-11 --out 'tas_%02d.png' --extent -15 45 30 75\n"
-    "  rastertools map change.bin --grid grid.bin --center 0 --range -5 5 -o change.png\n";
+    "  rastertools map change.bin --grid grid.bin --center 0 --range -5 5 -o change.png\n"
+    "  rastertools map tas.bin --bands 0-99 --out 'tas_%03d.png' --common-range --graticule\n";
 
 std::string cmap_help() {
   std::string s = "Colour map (default viridis; rdbu with --center):";
@@ -65,16 +68,23 @@ void add_options(CLI::App& app, maps::MapOptions& o, Extra& x) {
   interop::add_integer_option(app, "--npixel", o.raster.npixel,
                               "Pixels per band (default: sidecar or grid)", 1, interop::kMaxNpixel);
   interop::add_numbers_option(app, "--extent", o.extent,
-                              "Map only W E S N (degrees; default the globe)", 4, -360, 360);
+                              "Map only W E S N (degrees; default the cells with pixels)", 4, -360,
+                              360);
+  app.add_flag("--graticule", o.graticule,
+               "Lines at the labelled longitudes and latitudes; =STEP: every STEP degrees")
+      ->option_text("[=STEP]");
   interop::add_integer_option(app, "--scale", x.scale,
                               "Pixels per cell each way, 1 to 64 (default: about 720 px wide)", 1,
                               64);
   app.add_option("--cmap", o.cmap, cmap_help());
-  interop::add_number_option(app, "--center", o.center, "Diverging map centred on this value", -any,
-                             any);
+  interop::add_number_option(
+      app, "--center", o.center,
+      "Diverging map centred on this value (one-sided when all values lie on one side)", -any, any);
   interop::add_numbers_option(app, "--range", o.range, "Colour bar from MIN to MAX", 2, -any, any);
   interop::add_numbers_option(app, "--percentiles", o.percentiles,
                               "Range from these percentiles (default 2 98)", 2, 0, 100);
+  app.add_flag("--common-range", o.common_range,
+               "With --bands: one range for all maps, from the percentiles of all their values");
   app.add_option("--title", o.title, "Title (default: variable or file, band, year)");
   app.add_option("--units", o.raster.units, "Units under the colour bar (default: sidecar)");
 }

@@ -76,6 +76,20 @@ const Colormap& colormap_of(const MapOptions& o) {
   return *c;
 }
 
+// --graticule: 0 for lines at the labelled ticks, else the step in degrees (a fraction allowed).
+// A bare --graticule reaches here as "true", as the command-line parser gives a flag's value.
+std::optional<double> graticule_of(const MapOptions& o) {
+  if (!o.graticule) return std::nullopt;
+  if (*o.graticule == "true" || *o.graticule == "0") return 0.0;
+  try {
+    return interop::parse_resolution(*o.graticule);
+  } catch (const ToolError&) {
+    throw usage_error("--graticule=" + *o.graticule +
+                      ": give a step in degrees such as 10 or 1/2 (or no value for lines at the "
+                      "labelled ticks)");
+  }
+}
+
 void check_options(const MapOptions& o) {
   if (o.band && o.bands) throw usage_error("give either --band or --bands, not both");
   if (o.band && *o.band < 0)
@@ -94,7 +108,11 @@ void check_options(const MapOptions& o) {
     throw usage_error("--percentiles " + number(p[0]) + " " + number(p[1]) +
                       ": need 0 <= LO < HI <= 100");
   if (o.center && !std::isfinite(*o.center)) throw usage_error("--center needs a finite number");
+  if (o.common_range && !o.bands) throw usage_error("--common-range needs --bands A-B");
+  if (o.common_range && !o.range.empty())
+    throw usage_error("give either --common-range or --range, not both (--range is common)");
   colormap_of(o);
+  graticule_of(o);
 }
 
 interop::RasterOptions resolved(const MapOptions& o) {
@@ -116,6 +134,9 @@ CellField field_of(const interop::PlacedGrid& g, const Window& w, const std::vec
   CellField f;
   f.nrow = w.nrow();
   f.ncol = w.ncol();
+  f.res = g.global.res;
+  f.west = g.global.lon_centre(w.c0) - f.res / 2;
+  f.north = g.global.lat_centre(w.r0) + f.res / 2;
   const size_t n = static_cast<size_t>(f.nrow) * static_cast<size_t>(f.ncol);
   f.value.assign(n, 0.0f);
   f.has_pixel.assign(n, 0);
@@ -132,37 +153,100 @@ CellField field_of(const interop::PlacedGrid& g, const Window& w, const std::vec
   return f;
 }
 
+// The finite values' percentile range and extremes: of one map, or of all (--common-range).
+struct Spread {
+  Range range{0, 1};
+  double min = 0, max = 0;
+  bool any = false;  ///< a finite value was shown
+};
+
+Spread spread_of(const MapOptions& o, const std::vector<float>& shown) {
+  const std::vector<float> sorted = sorted_finite(shown);
+  Spread s;
+  s.range = robust_range(sorted, o.percentiles[0], o.percentiles[1]);
+  s.any = !sorted.empty();
+  if (s.any) {
+    s.min = sorted.front();
+    s.max = sorted.back();
+  }
+  return s;
+}
+
 struct BandStyle {
   Range range;
+  double cmap_lo = 0, cmap_hi = 1;
   std::string how;
 };
 
-BandStyle range_of(const MapOptions& o, const std::vector<float>& shown) {
+// The range and the part of the colour map of one map. With --center V the range is widened to
+// be symmetric about V when the values lie on both sides of it (or --range fixes the scale);
+// when all lie on one side it stays as the percentiles give it, drawn with the half of a
+// diverging colour map on that side (lighter nearer V).
+BandStyle style_of(const MapOptions& o, const Spread& s, const std::string& common) {
   BandStyle b;
   if (!o.range.empty()) {
     b.range = {o.range[0], o.range[1]};
     b.how = "given";
   } else {
-    const std::vector<float> sorted = sorted_finite(shown);
-    b.range = robust_range(sorted, o.percentiles[0], o.percentiles[1]);
-    b.how = sorted.empty()
-                ? "no finite value"
-                : "percentiles " + number(o.percentiles[0]) + "-" + number(o.percentiles[1]);
+    b.range = s.range;
+    b.how = !s.any ? "no finite value"
+                   : "percentiles " + number(o.percentiles[0]) + "-" + number(o.percentiles[1]);
+    if (!common.empty()) b.how = "common to " + common + ": " + b.how;
   }
-  if (o.center) {
-    b.range = centred(b.range, *o.center);
-    b.how += ", centred on " + number(*o.center);
+  if (!o.center) return b;
+  const double v = *o.center;
+  const Side side = o.range.empty() && s.any ? side_of(s.min, s.max, v) : Side::both;
+  if (side == Side::both) {
+    b.range = centred(b.range, v);
+    b.how += ", centred on " + number(v);
+    return b;
+  }
+  const Colormap& c = colormap_of(o);
+  b.how += std::string(", all values ") + (side == Side::above ? "above" : "below") +
+           " the centre " + number(v) + ": sequential";
+  if (c.diverging) {
+    (side == Side::above ? b.cmap_lo : b.cmap_hi) = 0.5;
+    b.how += std::string(", the ") + (side == Side::above ? "upper" : "lower") + " half of " +
+             std::string(c.name);
   }
   return b;
 }
 
+// --common-range: the spread of all values the maps show, exact, in two passes over the bands.
+Spread common_spread(const MapOptions& o, const interop::PlacedGrid& g, const Window& w,
+                     const interop::RawFile& raw, interop::BandRange want, int64_t npixel) {
+  PercentileCounter counter({o.percentiles[0], o.percentiles[1]});
+  std::vector<float> band(static_cast<size_t>(npixel));
+  std::vector<float> shown;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int64_t b = want.first; b <= want.last; ++b) {
+      raw.read_band(b, band);
+      field_of(g, w, band, &shown);
+      if (pass == 0) {
+        counter.first_pass(shown);
+      } else {
+        counter.second_pass(shown);
+      }
+    }
+  }
+  Spread s;
+  s.any = counter.finite() > 0;
+  if (s.any) {
+    s.range = widened(counter.value(0), counter.value(1));
+    s.min = counter.min();
+    s.max = counter.max();
+  }
+  return s;
+}
+
 void report_map(std::ostream& out, const std::string& name, int64_t band, const MapStyle& s,
-                const BandStyle& b) {
+                const BandStyle& b, const CellField& f) {
   out << name << ": band " << band << " \"" << s.title << "\", range " << number(s.range.lo)
       << " .. " << number(s.range.hi) << " (" << b.how << "), ticks";
   for (const std::string& t : s.ticks.labels) out << ' ' << t;
   out << ", " << s.counts.nan << " NaN, " << s.counts.below << " below, " << s.counts.above
-      << " above\n";
+      << " above, extent " << number(f.west) << ' ' << number(f.west + f.ncol * f.res) << ' '
+      << number(f.north - f.nrow * f.res) << ' ' << number(f.north) << '\n';
 }
 
 }  // namespace
@@ -179,13 +263,32 @@ Window window_of(const interop::GlobalGrid& g, const std::vector<double>& extent
     throw usage_error("--extent " + text + ": need W < E and S < N");
   const double r = g.res;
   const double eps = 1e-9;
-  w.c0 = static_cast<int64_t>(std::ceil((west + 180) / r - 0.5 - eps));
-  w.c1 = static_cast<int64_t>(std::floor((east + 180) / r - 0.5 + eps));
-  w.r0 = static_cast<int64_t>(std::ceil((90 - north) / r - 0.5 - eps));
-  w.r1 = static_cast<int64_t>(std::floor((90 - south) / r - 0.5 + eps));
+  // Cells whose centres lie inside, counted from the centres of column 0 and row 0.
+  w.c0 = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((west - g.lon_centre(0)) / r - eps)));
+  w.c1 = std::min(g.nlon - 1, static_cast<int64_t>(std::floor((east - g.lon_centre(0)) / r + eps)));
+  w.r0 = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((g.lat_centre(0) - north) / r - eps)));
+  w.r1 =
+      std::min(g.nlat - 1, static_cast<int64_t>(std::floor((g.lat_centre(0) - south) / r + eps)));
   if (w.c0 > w.c1 || w.r0 > w.r1)
     throw usage_error("--extent " + text + " holds no cell centre of the " + number(r) +
                       " degree grid");
+  return w;
+}
+
+Window pixel_window(const interop::GlobalGrid& g, const std::vector<int64_t>& cells) {
+  if (cells.empty()) return {0, g.nlat - 1, 0, g.nlon - 1};
+  Window w{g.nlat, -1, g.nlon, -1};
+  for (int64_t cell : cells) {
+    const int64_t row = cell / g.nlon, col = cell % g.nlon;
+    w.r0 = std::min(w.r0, row);
+    w.r1 = std::max(w.r1, row);
+    w.c0 = std::min(w.c0, col);
+    w.c1 = std::max(w.c1, col);
+  }
+  if (static_cast<double>(g.nlon - w.ncol()) * g.res < global_gap_degrees) {
+    w.c0 = 0;
+    w.c1 = g.nlon - 1;
+  }
   return w;
 }
 
@@ -248,7 +351,7 @@ int run_map(const MapOptions& o, std::ostream& report) {
   check_options(o);
   interop::check_raw_input(o.raw);
   const interop::RasterOptions r = resolved(o);
-  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention);
+  const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention, r.origin);
   const interop::RawFile raw(o.raw, *r.npixel);
   raw.warn_leftover("rastertools-map");
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
@@ -258,12 +361,14 @@ int run_map(const MapOptions& o, std::ostream& report) {
     interop::check_years(*r.first_year, *r.bands_per_year, want.last, o.raw);
   // With --bands the name is a pattern, even for a range of one band.
   if (o.bands) check_pattern(o.out);
-  const Window w = window_of(grid.global, o.extent);
+  const Window w =
+      o.extent.empty() ? pixel_window(grid.global, grid.cells) : window_of(grid.global, o.extent);
 
   MapStyle style;
   style.cmap = &colormap_of(o);
   style.scale = scale_of(o, w);
   style.units = r.units.value_or("");
+  style.graticule = graticule_of(o);
   const std::vector<std::string> inputs{o.raw, interop::sidecar_path(o.raw), *r.grid};
   const std::vector<std::string> names = output_names(o, want);
   // Every output is checked before anything is drawn, and renamed only when all are drawn.
@@ -272,6 +377,12 @@ int run_map(const MapOptions& o, std::ostream& report) {
     interop::refuse_output_over_inputs(name, inputs);
     outs.push_back(std::make_unique<interop::OutputTarget>(name, "PNG map", true));
   }
+  std::optional<Spread> common;
+  if (o.common_range) {
+    common = common_spread(o, grid, w, raw, want, *r.npixel);
+  }
+  const std::string common_text =
+      o.common_range ? "bands " + std::to_string(want.first) + "-" + std::to_string(want.last) : "";
   std::vector<float> band(static_cast<size_t>(*r.npixel));
   std::vector<float> shown;
   std::ostringstream lines;  // reported once every map is in place
@@ -279,13 +390,15 @@ int run_map(const MapOptions& o, std::ostream& report) {
     interop::OutputTarget& out = *outs[static_cast<size_t>(b - want.first)];
     raw.read_band(b, band);
     const CellField field = field_of(grid, w, band, &shown);
-    const BandStyle bs = range_of(o, shown);
+    const BandStyle bs = style_of(o, common ? *common : spread_of(o, shown), common_text);
     style.range = bs.range;
+    style.cmap_lo = bs.cmap_lo;
+    style.cmap_hi = bs.cmap_hi;
     style.counts = count_outside(shown, style.range);
-    style.ticks = nice_ticks(style.range);
     style.title = o.title ? *o.title : default_title(o.raw, r, b);
+    style.ticks = fitted_ticks(layout(field, style), style.range);
     write_map_png(field, style, out);
-    report_map(lines, out.path(), b, style, bs);
+    report_map(lines, out.path(), b, style, bs, field);
   }
   for (auto& out : outs) out->commit();
   // A map on standard output keeps it for the PNG's bytes: the report goes to stderr.

@@ -21,13 +21,15 @@ struct MapOptions {
   std::optional<int64_t> band;       ///< --band
   std::optional<std::string> bands;  ///< --bands A-B
   interop::RasterOptions raster;     ///< --grid, --res, --convention, --npixel, --units
-  std::vector<double> extent;        ///< W E S N, empty: the whole globe
+  std::vector<double> extent;        ///< W E S N, empty: the cells that hold pixels
   int scale = 0;                     ///< pixels per cell; 0: chosen from the map's width
   std::string cmap;                  ///< empty: viridis, or rdbu with --center
   std::optional<double> center;
   std::vector<double> range;  ///< MIN MAX, empty: from percentiles
   std::vector<double> percentiles{2, 98};
   std::optional<std::string> title;
+  bool common_range = false;             ///< --common-range: one range for all maps of --bands
+  std::optional<std::string> graticule;  ///< --graticule[=STEP]; "0": at the labelled ticks
 };
 
 /// The cells of the full grid that a map shows: rows r0..r1 and columns c0..c1, inclusive.
@@ -40,6 +42,12 @@ struct Window {
 /// The cells whose centres lie inside W E S N (the whole grid for an empty extent); a usage
 /// ToolError for an extent off the globe, reversed, or too small to hold a cell.
 Window window_of(const interop::GlobalGrid& g, const std::vector<double>& extent);
+
+/// The rows and columns that hold the pixels at `cells` (row * nlon + col); all columns when
+/// the pixels leave less than global_gap_degrees of longitude empty, so that a global run is
+/// drawn as the globe.
+Window pixel_window(const interop::GlobalGrid& g, const std::vector<int64_t>& cells);
+inline constexpr double global_gap_degrees = 30;
 
 /// The output name of band `band`: `pattern` with its one integer conversion (%d, %03d ...)
 /// filled in. check_pattern: a usage ToolError unless the pattern holds exactly one.

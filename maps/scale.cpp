@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 namespace maps {
 
@@ -26,9 +28,12 @@ double percentile(std::span<const float> sorted, double p) {
 
 Range robust_range(std::span<const float> sorted, double plo, double phi) {
   if (sorted.empty()) return {0, 1};
-  Range r{percentile(sorted, plo), percentile(sorted, phi)};
-  if (r.lo == r.hi) return {r.lo - 1, r.hi + 1};
-  return r;
+  return widened(percentile(sorted, plo), percentile(sorted, phi));
+}
+
+Range widened(double lo, double hi) {
+  if (lo == hi) return {lo - 1, hi + 1};
+  return {lo, hi};
 }
 
 Range centred(Range r, double center) {
@@ -37,10 +42,16 @@ Range centred(Range r, double center) {
   return {center - d, center + d};
 }
 
-Ticks nice_ticks(Range r) {
+Side side_of(double min, double max, double center) {
+  if (min >= center && max > center) return Side::above;
+  if (max <= center && min < center) return Side::below;
+  return Side::both;
+}
+
+Ticks nice_ticks(Range r, int target) {
   Ticks t;
   const double span = r.hi - r.lo;
-  const double raw = span / 5;
+  const double raw = span / target;
   const double mag = std::pow(10.0, std::floor(std::log10(raw)));
   double step = 10 * mag;
   for (double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
@@ -93,6 +104,102 @@ Counts count_outside(std::span<const float> values, Range r) {
     }
   }
   return c;
+}
+
+namespace {
+
+constexpr int bins = 1 << 16;
+
+// The float's bits as an unsigned key in the order of the values (-0 just below +0).
+uint32_t key_of(float v) {
+  uint32_t u = 0;
+  std::memcpy(&u, &v, sizeof u);
+  return (u >> 31) != 0 ? ~u : u | 0x80000000u;
+}
+
+float value_of(uint32_t key) {
+  const uint32_t u = (key >> 31) != 0 ? key & 0x7fffffffu : ~key;
+  float v = 0;
+  std::memcpy(&v, &u, sizeof v);
+  return v;
+}
+
+// The ranks (0-based, in the sorted finite values) that percentile() reads for p.
+std::pair<int64_t, int64_t> ranks_of(int64_t n, double p) {
+  const double h = static_cast<double>(n - 1) * p / 100.0;
+  const auto k = static_cast<int64_t>(std::floor(h));
+  return {k, std::min(k + 1, n - 1)};
+}
+
+}  // namespace
+
+PercentileCounter::PercentileCounter(std::vector<double> percents)
+    : percents_(std::move(percents)), high_(bins, 0) {}
+
+void PercentileCounter::first_pass(std::span<const float> values) {
+  for (float x : values) {
+    if (!std::isfinite(x)) continue;
+    ++high_[key_of(x) >> 16];
+    const double v = x;
+    if (n_ == 0 || v < min_) min_ = v;
+    if (n_ == 0 || v > max_) max_ = v;
+    ++n_;
+  }
+}
+
+// The high bins of the wanted ranks, and how many values lie below each.
+void PercentileCounter::find_bins() {
+  bins_found_ = true;
+  if (n_ == 0) return;
+  std::vector<int64_t> ranks;
+  for (double p : percents_) {
+    const auto [a, b] = ranks_of(n_, p);
+    ranks.push_back(a);
+    ranks.push_back(b);
+  }
+  int64_t below = 0;
+  for (uint32_t bin = 0; bin < bins; ++bin) {
+    const int64_t in = high_[bin];
+    const bool wanted = std::any_of(ranks.begin(), ranks.end(),
+                                    [&](int64_t r) { return r >= below && r < below + in; });
+    if (wanted) {
+      bins_.push_back(bin);
+      before_.push_back(below);
+      low_.emplace_back(bins, 0);
+    }
+    below += in;
+  }
+}
+
+void PercentileCounter::second_pass(std::span<const float> values) {
+  if (!bins_found_) find_bins();
+  for (float x : values) {
+    if (!std::isfinite(x)) continue;
+    const uint32_t key = key_of(x);
+    const auto it = std::find(bins_.begin(), bins_.end(), key >> 16);
+    if (it != bins_.end()) ++low_[static_cast<size_t>(it - bins_.begin())][key & 0xffffu];
+  }
+}
+
+double PercentileCounter::at_rank(int64_t rank) const {
+  for (size_t i = 0; i < bins_.size(); ++i) {
+    int64_t below = before_[i];
+    if (rank < below || rank >= below + high_[bins_[i]]) continue;
+    for (uint32_t low = 0; low < bins; ++low) {
+      below += low_[i][low];
+      if (rank < below) return value_of((bins_[i] << 16) | low);
+    }
+  }
+  return std::nan("");  // not reached after both passes over the same values
+}
+
+double PercentileCounter::value(size_t i) const {
+  const double p = percents_[i];
+  const double h = static_cast<double>(n_ - 1) * p / 100.0;
+  const auto [k, k1] = ranks_of(n_, p);
+  const double a = at_rank(k);
+  if (k1 == k) return a;
+  return a + (h - static_cast<double>(k)) * (at_rank(k1) - a);
 }
 
 }  // namespace maps

@@ -62,6 +62,28 @@ echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude)
 echo
 "$build/demo/bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
 
+# Sidecars beside the outputs (ENVI headers in the layout import writes): info, export, map,
+# GDAL and the Python package (docs/python.md) take the grid and the series' years from them.
+write_sidecar() { # NAME BANDS [FIRST_YEAR]
+  local name=$1 bands=$2 first=${3:-}
+  {
+    printf 'ENVI\ndescription = {rastertools raster file}\nsamples = %s\nlines = 1\n' "$npixel"
+    printf 'bands = %s\nheader offset = 0\nfile type = ENVI Standard\ndata type = 4\n' "$bands"
+    printf 'interleave = bsq\nbyte order = 0\nrastertools grid file = %s\n' \
+      "$(realpath -m --relative-to="$out" "$grid")"
+    printf 'rastertools resolution = 0.5\nrastertools grid convention = centre\n'
+    [[ -z $first ]] || printf 'rastertools bands per year = 1\nrastertools first year = %s\n' "$first"
+    printf 'rastertools variable = %s\n' "$name"
+  } >"$out/$name.hdr"
+}
+for n in "${names[@]}"; do
+  case $n in
+    *series*) write_sidecar "$n" "$years" 1971 ;;
+    magnitude*) write_sidecar "$n" 4 ;;
+    *) write_sidecar "$n" 1 ;;
+  esac
+done
+
 # The outputs as NetCDF-4 (CF), for the field's viewers and tools.
 echo
 echo "NetCDF copies (rastertools export; the series with a time axis of the reference years):"

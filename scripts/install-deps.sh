@@ -13,7 +13,10 @@ packages=(
   # NetCDF and GeoTIFF (info, export, import): libraries, command-line option parser, and the
   # peers the tests read the outputs with (ncdump, gdalinfo, cdo, R terra).
   libnetcdf-dev netcdf-bin libgdal-dev gdal-bin cdo libcli11-dev r-cran-terra
+  libhdf5-dev libdeflate-dev  # NetCDF-4 chunks located through HDF5, inflated with libdeflate
   libcairo2-dev pkg-config fonts-dejavu-core libpng-dev  # rastertools map: drawing, font; PNG in its tests
+  # The Python package (python/): xarray with dask and NetCDF for Debian's python3, and pytest.
+  python3-numpy python3-xarray python3-dask python3-netcdf4 python3-cftime python3-pytest
   # The ensemble workflow (workflow/): Snakemake and jsonschema (the configuration's schema),
   # matplotlib (the summary plot), ImageMagick (comparing maps), and Slurm with munge for the
   # one-node cluster of `make check-cluster`.

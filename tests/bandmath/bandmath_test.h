@@ -17,10 +17,19 @@
 #include <thread>
 #include <vector>
 
+#include "bandmath.h"
 #include "e2e.h"
 #include "halfoffset_model.h"
 
 namespace bmt {
+
+/// The tools run in this process, through their library entries.
+inline const e2e::InProcess kInProcess[] = {
+    {"sum", bandmath::run_sum},           {"mult", bandmath::run_mult},
+    {"div", bandmath::run_div},           {"add", bandmath::run_add},
+    {"scale", bandmath::run_scale},       {"limits", bandmath::run_limits},
+    {"logistic", bandmath::run_logistic}, {"slivet", bandmath::run_slivet},
+};
 
 using Floats = std::vector<float>;
 

@@ -212,7 +212,7 @@ TEST(Common, FailedAllocationEndsWithItsMessage) {
   ASSERT_EQ(setrlimit(RLIMIT_AS, &capped), 0);
   std::vector<e2e::Result> results;
   for (const auto& c : cmds) {
-    results.push_back(run(c[0], std::vector<std::string>(c.begin() + 1, c.end())));
+    results.push_back(e2e::run_process(c[0], std::vector<std::string>(c.begin() + 1, c.end())));
   }
   ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
   for (size_t k = 0; k < cmds.size(); ++k) {
@@ -429,7 +429,8 @@ TEST(Processor, LogisticDoesNotDependOnTheMathVariants) {
     const e2e::ScopedEnv env("GLIBC_TUNABLES",
                              variant == 1 ? "glibc.cpu.hwcaps=-AVX2,-FMA,-AVX2_Usable,-FMA_Usable"
                                           : std::getenv("GLIBC_TUNABLES"));
-    const auto r = run("logistic", {d.file("in"), d.file("out"), "1000", "3", "2", "0", "1"});
+    const auto r = e2e::run_process("logistic",  // the tunables act at start-up
+                                    {d.file("in"), d.file("out"), "1000", "3", "2", "0", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     outputs[variant] = e2e::read_bytes(d.file("out"));
   }
@@ -485,7 +486,7 @@ TEST(Support, HungToolIsKilledAfterTheTimeout) {
   e2e::TempDir d;
   ASSERT_EQ(mkfifo(d.file("fifo").c_str(), 0600), 0);
   const e2e::ScopedEnv limit("E2E_TIMEOUT_SECONDS", 1);
-  const auto r = run("slivet", {d.file("fifo"), d.file("out"), "4", "2", "0", "0"});
+  const auto r = e2e::run_process("slivet", {d.file("fifo"), d.file("out"), "4", "2", "0", "0"});
   EXPECT_EQ(r.status, 128 + 9);
   EXPECT_EQ(r.err, "e2e: slivet was killed after 1 s\n");
 }

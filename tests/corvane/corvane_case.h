@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "corvane.h"
 #include "e2e.h"
 
 namespace cvtest {
+
+/// The tool runs in this process, through its library entry.
+inline const e2e::InProcess kInProcess{"corvane", corvane::run_corvane};
 
 struct Param {
   std::vector<float> ref;  // contents of the reference file

@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "e2e.h"
+#include "fennick.h"
 
 namespace fpc {
+
+/// The tool runs in this process, through its library entry.
+inline const e2e::InProcess kInProcess{"fennick", fennick::run_fennick};
 
 /// One pixel of one year: [0] the band-0 test value, [1..9] the covers of plant types 1-9.
 using Pixel = std::array<float, 10>;

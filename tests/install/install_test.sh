@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # make install into a staging DESTDIR, then the front command and make uninstall:
-#   install_test.sh BUILD_DIR
+#   install_test.sh BUILD_DIR [PYTHON]
 # Checks the installed files (and nothing else), that `rastertools TOOL` behaves exactly as the
-# tool run under its own name, the front command's own answers, a moved installation, and that
-# uninstall removes the suite's files only.
+# tool run under its own name, the front command's own answers, the Python package (with
+# PYTHON, an interpreter with its dependencies) importing and running the installed tools, a
+# moved installation, and that uninstall removes the suite's files only.
 set -uo pipefail
 build=$(cd "$1" && pwd)
+python=${2:-}
+src=$(cd "$(dirname "$0")/../.." && pwd)
+pydir=usr/lib/python3/dist-packages
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
 # The programs with named options, as command:program (`rastertools command` runs program).
 named=(info:rastertools-info export:rastertools-export import:rastertools-import map:rastertools-map)
@@ -27,15 +31,46 @@ capture() {
 DESTDIR="$stage/dest" cmake --install "$build" --prefix /usr >"$stage/install.log" 2>&1 ||
   { cat "$stage/install.log"; bad "cmake --install failed"; }
 
-# Exactly the front command and the tools, nothing of tests, benchmarks or the R package.
-expected=$( (
+# Exactly the front command, the tools and the Python package with its metadata, nothing of
+# tests, benchmarks or the R package.
+version=$("$build/bin/rastertools" --version | cut -d' ' -f2)
+programs=$( (
   echo usr/bin/rastertools
   for t in "${tools[@]}"; do echo "usr/libexec/rastertools/$t"; done
   for n in "${named[@]}"; do echo "usr/libexec/rastertools/${n#*:}"; done
 ) | sort)
+expected=$( (
+  echo "$programs"
+  for f in "$src"/python/rastertools/*.py; do echo "$pydir/rastertools/${f##*/}"; done
+  for f in METADATA entry_points.txt top_level.txt; do
+    echo "$pydir/rastertools-$version.dist-info/$f"
+  done
+) | sort)
 got=$(cd "$stage/dest" && find . \( -type f -o -type l \) | sed 's#^\./##' | sort)
 check "installed files: got [$got]" '[[ $got == "$expected" ]]'
-for f in $expected; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
+for f in $programs; do check "$f is executable" '[[ -x $stage/dest/$f ]]'; done
+check "installed metadata names version $version" \
+  'grep -qx "Version: $version" "$stage/dest/$pydir/rastertools-$version.dist-info/METADATA"'
+
+# The installed Python package: the xarray backend registered, the front command of this
+# installation found and run (add 0.5 to 1.0f and 2.0f).
+pycheck() {
+  [[ -n $python ]] || return 0
+  local root=$1
+  printf '\0\0\200\77\0\0\0\100' >"$stage/py.bin"
+  capture env -u RASTERTOOLS_BINDIR PYTHONPATH="$root/$pydir" "$python" -c '
+import sys, numpy as np, xarray as xr, rastertools as rt
+assert rt.__file__.startswith(sys.argv[1]), rt.__file__
+assert "rastertools" in xr.backends.list_engines()
+print(rt.tools.front_command())
+rt.tools.add(sys.argv[2], sys.argv[3], 0.5, 2)
+print(np.fromfile(sys.argv[3], "<f4").tolist())' "$root" "$stage/py.bin" "$stage/py_out.bin"
+  check "python package in $root: status $st, [$err]" '[[ $st == 0 ]]'
+  check "python package runs $root/usr/bin/rastertools: [$out]" \
+    '[[ $out == "$root/usr/bin/rastertools"$'"'"'\n'"'"'"[1.5, 2.5]" ]]'
+}
+[[ -n $python ]] || echo "no python interpreter given: the Python package is not checked"
+pycheck "$stage/dest"
 
 front=$stage/dest/usr/bin/rastertools
 # Every tool through the front command: the same status, stdout and stderr as the tool started
@@ -96,6 +131,7 @@ mv "$stage/dest" "$stage/moved"
 front=$stage/moved/usr/bin/rastertools
 capture "$front" mean
 check "moved installation runs mean: status $st" '[[ $st == 255 && $err == *"mean "* ]]'
+pycheck "$stage/moved"
 rm "$stage/moved/usr/libexec/rastertools/slivet"
 capture "$front" slivet
 check "missing tool: status $st, [$err]" \
@@ -108,6 +144,8 @@ cmake -DPREFIX=/usr -DDESTDIR="$stage/dest" -P "$build/uninstall.cmake" >"$stage
   { cat "$stage/uninstall.log"; bad "uninstall failed"; }
 left=$(cd "$stage/dest" && find . -type f | sed 's#^\./##')
 check "uninstall leaves only the foreign file: [$left]" '[[ $left == usr/libexec/rastertools/local-script ]]'
+check "uninstall removes the Python package's folders" \
+  '[[ ! -e $stage/dest/$pydir/rastertools && ! -e $stage/dest/$pydir/rastertools-$version.dist-info ]]'
 rm "$stage/dest/usr/libexec/rastertools/local-script"
 cmake -DPREFIX=/usr -DDESTDIR="$stage/dest" -P "$build/uninstall.cmake" >/dev/null 2>&1
 check "uninstall removes the emptied tools folder" '[[ ! -e $stage/dest/usr/libexec/rastertools ]]'

@@ -62,8 +62,8 @@ const PlaceCase kPlaceCases[] = {
     {"half_edge_southmost_row", 0.5, N, 17975, -8950, true, 359, 719},
     {"half_edge_83_5", 0.5, N, 1025, 8350, true, 13, 380},
     {"half_edge_south_pole_is_off", 0.5, N, 25, -9000, false, 0, 0},
-    {"half_lon_180_25_is_off", 0.5, C, 18025, 25, false, 0, 0},
-    {"half_lon_minus_180_25_is_off", 0.5, C, -18025, 25, false, 0, 0},
+    {"half_lon_180_25_wraps_to_the_first_column", 0.5, C, 18025, 25, true, 179, 0},
+    {"half_lon_minus_180_25_wraps_to_the_last_column", 0.5, C, -18025, 25, true, 179, 719},
     {"two_centre_83", 2.0, C, -17900, 8300, true, 3, 0},
     {"two_edge_84", 2.0, N, -17900, 8400, true, 3, 0},
     {"two_centre_minus_53", 2.0, C, 17900, -5300, true, 71, 179},
@@ -174,6 +174,115 @@ TEST(Placement, SharedCellsAndOffGlobeAreCounted) {
   EXPECT_EQ(chk.first_duplicate_of, 0);
 }
 
+TEST(Inference, LatitudeOffTheGlobeIsSaidSo) {
+  const std::vector<GridPoint> pts = {{25, 9500}};
+  try {
+    interop::infer_convention(pts, 0.5, "g.bin");
+    FAIL() << "no error";
+  } catch (const interop::ToolError& e) {
+    EXPECT_STREQ(e.what(), "grid file g.bin: pixel 0 (lon 0.25, lat 95.00) lies off the globe");
+  }
+}
+
+// ---- lattices: degrees as fractions, origins, exact coordinates ----------------------------
+
+struct DegreeCase {
+  const char* name;
+  double x;
+  const char* text;  // format_degrees
+};
+
+class Degrees : public testing::TestWithParam<DegreeCase> {};
+
+TEST_P(Degrees, WrittenExactlyAndReadBack) {
+  const DegreeCase& c = GetParam();
+  EXPECT_EQ(interop::format_degrees(c.x), c.text);
+  EXPECT_EQ(interop::parse_degrees(c.text), c.x);
+}
+
+const DegreeCase kDegrees[] = {
+    {"half", 0.5, "0.5"},
+    {"two_thirds", 2.0 / 3.0, "2/3"},
+    {"twelfth", 1.0 / 12.0, "1/12"},
+    {"arc_second", 1.0 / 3600.0, "1/3600"},
+    {"tenth", 0.1, "0.1"},
+    {"ninety", 90.0, "90"},
+    {"west_of_r360x180", -180.5, "-180.5"},
+    {"west_a_third_cell_on", -180 - 1.0 / 3.0, "-541/3"},
+    {"no_small_fraction", 0.7071067811865476, "0.7071067811865476"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Degrees, testing::ValuesIn(kDegrees), CaseName{});
+
+TEST(Degrees, RefusedTextAndSnappedSpacings) {
+  for (const char* bad : {"", "x", "1/0", "2/", " 1", "1e999", "nan"})
+    EXPECT_FALSE(interop::parse_degrees(bad).has_value()) << bad;
+  EXPECT_EQ(interop::snap_resolution(0.6666667, 1e-5), 2.0 / 3.0);    // float coordinates
+  EXPECT_EQ(interop::snap_resolution(0.08333333, 1e-5), 1.0 / 12.0);  // printed with 7 digits
+  EXPECT_EQ(interop::snap_resolution(0.70710678, 1e-9), 0.70710678);  // none that close
+}
+
+struct LatticeCase {
+  const char* name;
+  double res;
+  interop::Origin given;
+  double west, north;  // brought into (-180 - res, -180] and [90, 90 + res / 2)
+  int64_t nlon, nlat;
+  double last_lon, last_lat;  // centres of the last column and row, worked by hand
+};
+
+class Lattices : public testing::TestWithParam<LatticeCase> {};
+
+TEST_P(Lattices, OriginSizeAndExactCentres) {
+  const LatticeCase& c = GetParam();
+  const interop::GlobalGrid g(c.res, c.given);
+  EXPECT_EQ(g.west, c.west);
+  EXPECT_EQ(g.north, c.north);
+  EXPECT_EQ(g.nlon, c.nlon);
+  EXPECT_EQ(g.nlat, c.nlat);
+  EXPECT_EQ(g.lon_centre(g.nlon - 1), c.last_lon);
+  EXPECT_EQ(g.lat_centre(g.nlat - 1), c.last_lat);
+  EXPECT_EQ(g.lon_edge(g.nlon), c.west + 360);
+}
+
+const LatticeCase kLattices[] = {
+    {"default_half", 0.5, {}, -180, 90, 720, 360, 179.75, -89.75},
+    {"r360x180_from_0", 1, {-0.5, 90}, -180.5, 90, 360, 180, 179, -89.5},
+    {"r360x180_given_far_east", 1, {359.5, 92}, -180.5, 90, 360, 180, 179, -89.5},
+    // 179 + 2/3 and -90 + 1/3 rounded once: (2 * 539 + 1 - 540) / 3 and (1 - 270) / 3.
+    {"two_thirds", 2.0 / 3.0, {}, -180, 90, 540, 270, 539.0 / 3, -269.0 / 3},
+    // Rows from 90.25: centres 90 - 0.25 ... down to the last inside (-90, 90).
+    {"rows_shifted_a_quarter", 1, {-180, 90.25}, -180, 90.25, 360, 180, 179.5, -89.25},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Lattices, testing::ValuesIn(kLattices), CaseName{});
+
+TEST(Lattices, CentresOnAPoleAreRefused) {
+  EXPECT_THROW(interop::GlobalGrid(1, {-180, 90.5}), interop::ToolError);
+  EXPECT_THROW(interop::GlobalGrid(2, {-180, 91.5}), interop::ToolError);
+}
+
+TEST(Lattices, FitFromRecords) {
+  // Whole-degree centres fit no candidate on the default origin: CDO's r360x180 then.
+  const std::vector<GridPoint> whole = {{0, 8950}, {100, 8950}, {-18000, -8950}};
+  const auto g = interop::fit_lattice(whole, std::nullopt, std::nullopt);
+  ASSERT_TRUE(g.has_value());
+  EXPECT_EQ(g->res, 1.0);
+  EXPECT_EQ(g->origin(), (interop::Origin{-180.5, 90}));
+  int64_t row = -1, col = -1;
+  ASSERT_TRUE(interop::cell_of(*g, C, whole[2], &row, &col));
+  EXPECT_EQ(col, 0);
+  EXPECT_EQ(row, 179);
+  // A resolution given must fit on the default origin: odd whole degrees are a 2 degree grid.
+  const std::vector<GridPoint> odd = {{-17900, 8900}, {100, 8900}};
+  EXPECT_FALSE(interop::fit_lattice(odd, 1.0, std::nullopt).has_value());
+  EXPECT_EQ(interop::fit_lattice(odd, std::nullopt, std::nullopt)->res, 2.0);
+  // The record of a cell of the lattice from -180.5 wraps into [-180, 180).
+  EXPECT_EQ(interop::point_of_cell(*g, C, 0, 0).lon100, -18000);
+  EXPECT_EQ(interop::point_of_cell(*g, N, 0, 359).lon100, 17900);
+  EXPECT_EQ(interop::point_of_cell(*g, N, 0, 359).lat100, 9000);
+}
+
 // ---- sidecar ---------------------------------------------------------------------------------
 
 interop::Sidecar full_sidecar() {
@@ -232,6 +341,8 @@ void expect_same(const interop::Sidecar& a, const interop::Sidecar& b) {
   EXPECT_EQ(a.variable, b.variable);
   EXPECT_EQ(a.units, b.units);
   EXPECT_EQ(a.long_name, b.long_name);
+  EXPECT_EQ(a.origin, b.origin);
+  EXPECT_EQ(a.calendar, b.calendar);
 }
 
 TEST_P(SidecarRoundTrip, ThroughAFile) {
@@ -242,6 +353,16 @@ TEST_P(SidecarRoundTrip, ThroughAFile) {
   const auto back = interop::read_sidecar(raw);
   ASSERT_TRUE(back.has_value());
   expect_same(*back, GetParam().s);
+}
+
+RoundTripCase lattice_case() {
+  interop::Sidecar s;
+  s.samples = 3;
+  s.bands = 12;
+  s.resolution = 2.0 / 3.0;
+  s.origin = interop::Origin{-180 - 1.0 / 3.0, 90};
+  s.calendar.emplace("365_day");
+  return {"two_thirds_shifted_noleap", s};
 }
 
 RoundTripCase twelfth_case() {
@@ -257,9 +378,21 @@ const RoundTripCase kRoundTrips[] = {
     {"full", full_sidecar()},
     {"plain", interop::Sidecar{}},
     twelfth_case(),
+    lattice_case(),
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SidecarRoundTrip, testing::ValuesIn(kRoundTrips), CaseName{});
+
+TEST(Sidecar, LatticeKeysAreWrittenExactly) {
+  const std::string text = interop::format_sidecar(lattice_case().s);
+  EXPECT_NE(text.find("rastertools resolution = 2/3\nrastertools lattice origin = -541/3 90\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("rastertools calendar = 365_day\n"), std::string::npos) << text;
+  interop::Sidecar plain = lattice_case().s;
+  plain.origin = interop::Origin{};  // the default origin is not written
+  EXPECT_EQ(interop::format_sidecar(plain).find("lattice origin"), std::string::npos);
+}
 
 TEST(Sidecar, ReadsForeignSpellingAndIgnoresUnknownKeys) {
   const interop::Sidecar s = interop::parse_sidecar(
@@ -305,6 +438,8 @@ const BadSidecar kBadSidecars[] = {
     {"bil", "ENVI\ninterleave = bil\n", "sidecar h.hdr: interleave is not bsq"},
     {"bad_convention", "ENVI\nrastertools grid convention = south\n",
      "sidecar h.hdr: unknown grid convention 'south'"},
+    {"bad_origin", "ENVI\nrastertools lattice origin = -180.5\n",
+     "sidecar h.hdr: 'rastertools lattice origin' is not two numbers W N (degrees): '-180.5'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SidecarErrors, testing::ValuesIn(kBadSidecars), CaseName{});

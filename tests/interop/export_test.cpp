@@ -548,10 +548,10 @@ const FailCase kFails[] = {
      "--format netcdf, gtiff or cog\n" +
          kRunHelp},
     {"unknown_calendar",
-     {"@/x.bin", "-o", "@/out.nc", "--grid", "@/grid.bin", "--calendar", "julian"},
+     {"@/x.bin", "-o", "@/out.nc", "--grid", "@/grid.bin", "--calendar", "lunar"},
      2,
-     "rastertools-export: error: unknown calendar 'julian': give proleptic_gregorian, standard, "
-     "noleap, 365_day, all_leap, 366_day or 360_day\n" +
+     "rastertools-export: error: unknown calendar 'lunar': give proleptic_gregorian, standard, "
+     "julian, noleap, 365_day, all_leap, 366_day or 360_day\n" +
          kRunHelp},
     {"first_year_without_bands_per_year",
      {"@/x.bin", "-o", "@/out.nc", "--grid", "@/grid.bin", "--first-year", "1971"},

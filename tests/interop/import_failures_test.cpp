@@ -211,16 +211,16 @@ data: lat = 1 ; lon = 1, 3 ; tas = -1, -1 ;
 })",
        {"in.nc", "-o", "out.bin"},
        1,
-       "'in.nc': no cell of tas holds a value in the first step imported\n"},
+       "'in.nc': no cell of tas holds a value in any step imported\n"},
       {"latitude_off_centre",
        R"(netcdf in {
-dimensions: lat = 2 ; lon = 2 ;
+dimensions: lat = 3 ; lon = 2 ;
 variables: double lat(lat) ; double lon(lon) ; float tas(lat, lon) ;
-data: lat = 0, 2 ; lon = 1, 3 ; tas = 1, 2, 3, 4 ;
+data: lat = 1, 3, 6 ; lon = 1, 3 ; tas = 1, 2, 3, 4, 5, 6 ;
 })",
        {"in.nc", "-o", "out.bin"},
        1,
-       "latitude 0 of 'in.nc' is not the centre of a cell of the 2 degree grid (90 - 1 + k * "
+       "latitude 6 of 'in.nc' is not the centre of a cell of the 2 degree grid (90 - 1 + k * "
        "2)\n"},
       {"lon_lat_order",
        R"(netcdf in {
@@ -231,7 +231,7 @@ data: lat = 1, 3 ; lon = 1, 3 ; tas = 1, 2, 3, 4 ;
        {"in.nc", "-o", "out.bin"},
        1,
        "variable 'tas' of 'in.nc' has dimensions (lon, lat): import reads (time, lat, lon) or "
-       "(lat, lon)\n"},
+       "(lat, lon), and one level (--level) of (time, level, lat, lon) or (level, lat, lon)\n"},
       {"no_grid_variable",
        R"(netcdf in {
 dimensions: time = 2 ;

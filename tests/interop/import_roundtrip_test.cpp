@@ -155,7 +155,7 @@ data:
   lat = -1, 1 ; lon = -179, -177, -175 ;
   tas = 1, 2, 1.e20f, 4, 5, 6, 7, -0.f, 9, 10, NaNf, 1.4e-45f ;
 })",
-     "npixel 5 nbandsyear 1 nyears 2 firstyear 2000"},
+     "npixel 6 nbandsyear 1 nyears 2 firstyear 2000"},
     {"packed_short_0_360", R"(netcdf in {
 dimensions:
   time = 2 ; lat = 2 ; lon = 3 ;
@@ -170,7 +170,7 @@ data:
   lat = 10.5, 9.5 ; lon = 178.5, 179.5, 180.5 ;
   tas = 0, -32767, 1234, -1234, 32767, -32766, 5, 6, 7, 8, 9, -32767 ;
 })",
-     "npixel 5 nbandsyear 2 nyears 1 firstyear 1990"},
+     "npixel 6 nbandsyear 2 nyears 1 firstyear 1990"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdalTranslated, testing::ValuesIn(kTranslated),

@@ -54,7 +54,7 @@ TEST_P(ImportValues, RawGridSidecarAndSummary) {
 }
 
 // Two steps of 2 x 3 cells at 2 degrees; the same cells in both latitude orders: the pixels are
-// the cells with a value in step 1, north row first, west to east.
+// the cells with a value in any step (179W 1S only in step 2), north row first, west to east.
 const char* const kAscending = R"(netcdf in {
 dimensions:
   time = UNLIMITED ; lat = 2 ; lon = 3 ;
@@ -145,29 +145,34 @@ data:
   d = 0.1, 9.969209968386869e+36, -2.5 ;
 })";
 
-Records two_deg_five() {
-  return {{-17900, 200}, {-17700, 200}, {-17500, 200}, {-17900, 0}, {-17700, 0}};
+Records two_deg_six() {
+  return {{-17900, 200}, {-17700, 200}, {-17500, 200}, {-17900, 0}, {-17700, 0}, {-17500, 0}};
 }
 
 std::vector<ValueCase> value_cases() {
-  const std::vector<float> asc{4, 5, 6, 1, 2, 10, kNaN, kDenormal, 7, -0.0f};
+  const std::vector<float> asc{4, 5, 6, 1, 2, kNaN, 10, kNaN, kDenormal, 7, -0.0f, 9};
   return {
       {"ascending_lat_float_fill_nan_zero_denormal",
        kAscending,
        {},
-       "npixel 5 nbandsyear 2 nyears 1 firstyear 2000",
+       "npixel 6 nbandsyear 2 nyears 1 firstyear 2000",
        asc,
-       two_deg_five(),
+       two_deg_six(),
        "rastertools grid file = out.grid.bin\nrastertools resolution = 2\nrastertools grid "
        "convention = northedge\nrastertools bands per year = 2\nrastertools first year = "
-       "2000\nrastertools variable = tas\nrastertools units = K\nrastertools long name = "
-       "Near-Surface Air Temperature\n"},
+       "2000\nrastertools calendar = standard\nrastertools variable = tas\nrastertools units = "
+       "K\nrastertools long name = Near-Surface Air Temperature\n"},
       {"descending_lat_centre",
        kDescending,
        {"--convention", "centre"},
-       "npixel 5 nbandsyear 2 nyears 1 firstyear 2000",
+       "npixel 6 nbandsyear 2 nyears 1 firstyear 2000",
        asc,
-       {{-17900, 100}, {-17700, 100}, {-17500, 100}, {-17900, -100}, {-17700, -100}},
+       {{-17900, 100},
+        {-17700, 100},
+        {-17500, 100},
+        {-17900, -100},
+        {-17700, -100},
+        {-17500, -100}},
        "rastertools grid convention = centre\n"},
       {"lon_0_360",
        kLon360,
@@ -180,11 +185,12 @@ std::vector<ValueCase> value_cases() {
       {"packed_short_fill_missing",
        kPackedShort,
        {},
-       "npixel 3 nbandsyear 1 nyears 2 firstyear 2000",
-       {static_cast<float>(0 * 0.1 + 100.0), static_cast<float>(3 * 0.1 + 100.0),
+       "npixel 5 nbandsyear 1 nyears 2 firstyear 2000",
+       {static_cast<float>(0 * 0.1 + 100.0), static_cast<float>(3 * 0.1 + 100.0), kNaN, kNaN,
         static_cast<float>(-32766 * 0.1 + 100.0), kNaN, static_cast<float>(7 * 0.1 + 100.0),
+        static_cast<float>(1 * 0.1 + 100.0), static_cast<float>(2 * 0.1 + 100.0),
         static_cast<float>(32767 * 0.1 + 100.0)},
-       {{25, 50}, {75, 50}, {225, 50}},
+       {{25, 50}, {75, 50}, {125, 50}, {175, 50}, {225, 50}},
        "rastertools bands per year = 1\nrastertools first year = 2000\n"},
       {"packed_byte",
        kPackedByte,

@@ -172,8 +172,8 @@ data:
   EXPECT_EQ(e2e::read_floats(dir.file("out.bin")), std::vector<float>{1});
 }
 
-// --grid: the grid file's pixels in its order; cells outside the file or without a value in the
-// first step are NaN and counted; later steps give what the cells hold.
+// --grid: the grid file's pixels in its order; cells outside the file are NaN and counted, a
+// cell without a value in the first step takes what later steps hold.
 TEST(ImportGrid, PixelsOfAGridFileWithMissingCells) {
   e2e::TempDir dir;
   imptest::ncgen(dir, "in", R"(netcdf in {
@@ -190,16 +190,15 @@ data:
   tas = 1, 2, 1.e20f, 4, 5, 6,
         7, -0.f, 9, 10, NaNf, 1.4e-45f ;
 })");
-  // lon*100, lat*100 (northern edges): (-177, 1), (-175, -1) fill in step 1, (179, 1) outside
-  // the file, (-179, -1).
+  // lon*100, lat*100 (northern edges): (-177, 1), (-175, -1) fill in step 1 only, (179, 1)
+  // outside the file, (-179, -1).
   const std::vector<int16_t> g{-17700, 200, -17500, 0, 17900, 200, -17900, 0};
   e2e::write_bytes(dir.file("g.bin"), std::string(reinterpret_cast<const char*>(g.data()), 16));
   const e2e::Result r = imptest::import(dir, {"in.nc", "-o", "out.bin", "--grid", "g.bin"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err,
-            "rastertools-import: warning: 2 of 4 pixels of grid file 'g.bin' have no value in "
-            "'in.nc' (their cells lie outside its grid or hold no value in the first step "
-            "imported): they are NaN\n");
+            "rastertools-import: warning: 1 of 4 pixels of grid file 'g.bin' have no value in "
+            "'in.nc' (their cells lie outside its grid): they are NaN\n");
   EXPECT_EQ(r.out,
             "imported tas of in.nc: 4 pixels, 2 bands (1 year of 2 from 2000) into out.bin; grid "
             "g.bin (2 degree, northedge), sidecar out.hdr\n"

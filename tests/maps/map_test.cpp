@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "frame.h"
+#include "map_tool.h"
 #include "render.h"
 #include "scale.h"
 
@@ -100,15 +104,26 @@ struct Cell {
 };
 const Cell cell0{10, 100}, cell1{20, 50}, cell2{44, 0}, empty_cell{60, 120};
 
-// The image's layout for a global 2 degree map at `scale`, from the library the program uses.
-maps::Layout global_layout(int scale) {
+// The whole globe, not the default (the rows and columns that hold pixels).
+const std::vector<std::string> globe{"--extent", "-180", "180", "-90", "90"};
+
+// The image's layout for a map of 2 degree cells from `west` and `north` at `scale`, from the
+// library the program uses (the legend left out: it does not move the rest).
+maps::Layout layout_of(int nrow, int ncol, double west, double north, int scale,
+                       const std::string& title = "", const std::string& units = "") {
   maps::CellField f;
-  f.nrow = 90;
-  f.ncol = 180;
+  f.nrow = nrow;
+  f.ncol = ncol;
+  f.west = west;
+  f.north = north;
+  f.res = 2;
   maps::MapStyle s;
   s.scale = scale;
+  s.title = title;
+  s.units = units;
   return maps::layout(f, s);
 }
+maps::Layout global_layout(int scale) { return layout_of(90, 180, -180, 90, scale); }
 
 // The colour in the middle of a cell's block.
 Rgb cell_colour(const Image& img, const maps::Layout& l, int scale, Cell c) {
@@ -150,6 +165,7 @@ TEST_P(MapColour, CellHasTheColourOfItsValue) {
   const ColourCase& c = GetParam();
   e2e::write_floats(raw, {c.value, NAN, 0.0f});
   std::vector<std::string> args{raw, "--grid", grid, "-o", png, "--scale", "3"};
+  args.insert(args.end(), globe.begin(), globe.end());
   args.insert(args.end(), c.args.begin(), c.args.end());
   const e2e::Result r = e2e::run(tool, args);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -226,6 +242,7 @@ TEST_P(MapTicks, BarShowsTheRange) {
   const TickCase& c = GetParam();
   e2e::write_floats(raw, c.values);
   std::vector<std::string> args{raw, "--grid", grid, "-o", png, "--scale", "2"};
+  args.insert(args.end(), globe.begin(), globe.end());
   args.insert(args.end(), c.args.begin(), c.args.end());
   const e2e::Result r = e2e::run(tool, args);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -338,9 +355,9 @@ INSTANTIATE_TEST_SUITE_P(Bar, MapTicks, ::testing::ValuesIn(tick_cases),
 
 TEST_F(MapFiles, BandsMakeOneMapEach) {
   e2e::write_floats(raw, {0, NAN, 0, 128, NAN, 0, 255, NAN, 0});
-  const e2e::Result r =
-      e2e::run(tool, {raw, "--grid", grid, "--bands", "0-2", "--out", dir.file("b_%03d.png"),
-                      "--range", "0", "255", "--scale", "1"});
+  const e2e::Result r = e2e::run(
+      tool, {raw, "--grid", grid, "--bands", "0-2", "--out", dir.file("b_%03d.png"), "--range", "0",
+             "255", "--scale", "1", "--extent", "-180", "180", "-90", "90"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Rgb want[] = {viridis_0, viridis_128, viridis_255};
   const maps::Layout l = global_layout(1);
@@ -356,8 +373,9 @@ TEST_F(MapFiles, BandsMakeOneMapEach) {
 
 TEST_F(MapFiles, BandsOfOneBandStillUseThePattern) {
   e2e::write_floats(raw, {0, NAN, 0, 0, NAN, 0, 255, NAN, 0});
-  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "--bands", "2-2", "--out",
-                                        dir.file("b_%d%%.png"), "--range", "0", "255"});
+  const e2e::Result r =
+      e2e::run(tool, {raw, "--grid", grid, "--bands", "2-2", "--out", dir.file("b_%d%%.png"),
+                      "--range", "0", "255", "--extent", "-180", "180", "-90", "90"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Image img = read_png(dir.file("b_2%.png"));
   EXPECT_EQ(cell_colour(img, global_layout(4), 4, cell0), viridis_255);
@@ -365,8 +383,8 @@ TEST_F(MapFiles, BandsOfOneBandStillUseThePattern) {
 
 TEST_F(MapFiles, OneBandOfSeveral) {
   e2e::write_floats(raw, {0, NAN, 0, 128, NAN, 0});
-  const e2e::Result r =
-      e2e::run(tool, {raw, "--grid", grid, "--band", "1", "-o", png, "--range", "0", "255"});
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "--band", "1", "-o", png, "--range",
+                                        "0", "255", "--extent", "-180", "180", "-90", "90"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Image img = read_png(png);
   const maps::Layout l = global_layout(4);  // 720 / 180 columns
@@ -406,12 +424,7 @@ TEST_F(MapFiles, ExtentShowsOnlyItsCells) {
   const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "-o", png, "--extent", "20", "30",
                                         "60", "74", "--range", "0", "255", "--scale", "10"});
   ASSERT_EQ(r.status, 0) << r.err;
-  maps::CellField f;
-  f.nrow = 7;
-  f.ncol = 5;
-  maps::MapStyle s;
-  s.scale = 10;
-  const maps::Layout l = maps::layout(f, s);
+  const maps::Layout l = layout_of(7, 5, 20, 74, 10);
   const Image img = read_png(png);
   EXPECT_EQ(img.width, l.width);
   EXPECT_EQ(img.height, l.height);
@@ -421,21 +434,442 @@ TEST_F(MapFiles, ExtentShowsOnlyItsCells) {
   EXPECT_EQ(cell_colour(img, l, 10, {0, 0}), no_pixel);
   EXPECT_EQ(cell_colour(img, l, 10, {6, 4}), no_pixel);
   // pixels outside the extent count for nothing: no NaN shown, no value clipped
-  EXPECT_NE(r.out.find(", 0 NaN, 0 below, 0 above"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(", 0 NaN, 0 below, 0 above, extent 20 30 60 74\n"), std::string::npos)
+      << r.out;
 }
 
 TEST_F(MapFiles, CentreConventionPlacesLatitudesOnCentres) {
   // the same cells with centre latitudes (1 degree south of the northern edges)
   write_grid(grid, {{21, 69}, {-79, 49}, {-179, 1}});
   e2e::write_floats(raw, {255, NAN, 0});
-  const e2e::Result r =
-      e2e::run(tool, {raw, "--grid", grid, "-o", png, "--range", "0", "255", "--scale", "2"});
+  const e2e::Result r = e2e::run(tool, {raw, "--grid", grid, "-o", png, "--range", "0", "255",
+                                        "--scale", "2", "--extent", "-180", "180", "-90", "90"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Image img = read_png(png);
   const maps::Layout l = global_layout(2);
   EXPECT_EQ(cell_colour(img, l, 2, cell0), viridis_255);
   EXPECT_EQ(cell_colour(img, l, 2, cell1), black);
   EXPECT_EQ(cell_colour(img, l, 2, cell2), viridis_0);
+}
+
+// --- furniture: the frame's ticks and labels, texts that fit, the default extent ---------------
+
+// Ink: a pixel that is not white, in the box x0..x1, y0..y1 (inclusive).
+bool ink(const Image& img, int x0, int y0, int x1, int y1) {
+  for (int y = std::max(y0, 0); y <= std::min(y1, img.height - 1); ++y) {
+    for (int x = std::max(x0, 0); x <= std::min(x1, img.width - 1); ++x) {
+      if (!(img.at(x, y) == white)) return true;
+    }
+  }
+  return false;
+}
+
+std::string joined(const std::vector<maps::FrameTick>& ticks) {
+  std::string s;
+  for (const maps::FrameTick& t : ticks) s += (s.empty() ? "" : " ") + t.label;
+  return s;
+}
+
+// A map of the test grid (2 degree cells) over an extent whose edges are cell edges.
+struct FurnitureCase {
+  const char* name;
+  double west, east, south, north;
+  int scale;
+  std::string title, units;
+  std::string lon, lat;  // the frame's labels, west to east and south to north
+};
+
+void PrintTo(const FurnitureCase& c, std::ostream* os) { *os << c.name; }
+
+class MapFurniture : public MapFiles, public ::testing::WithParamInterface<FurnitureCase> {};
+
+TEST_P(MapFurniture, LabelsInsideTheImage) {
+  const FurnitureCase& c = GetParam();
+  e2e::write_floats(raw, {1, 2, 3});
+  std::vector<std::string> args{
+      raw,       "--grid", grid, "-o", png, "--title", c.title, "--scale", std::to_string(c.scale),
+      "--extent"};
+  std::string extent;
+  for (double v : {c.west, c.east, c.south, c.north}) {
+    args.push_back(maps::tick_label(v, 1));
+    extent += " " + args.back();
+  }
+  if (!c.units.empty()) args.insert(args.end(), {"--units", c.units});
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("extent" + extent + "\n"), std::string::npos) << r.out;
+  const maps::Layout l =
+      layout_of(static_cast<int>(c.north - c.south) / 2, static_cast<int>(c.east - c.west) / 2,
+                c.west, c.north, c.scale, c.title, c.units);
+  EXPECT_EQ(joined(l.lon_ticks), c.lon);
+  EXPECT_EQ(joined(l.lat_ticks), c.lat);
+  const Image img = read_png(png);
+  ASSERT_EQ(img.width, l.width);
+  ASSERT_EQ(img.height, l.height);
+  // nothing reaches the image's edge, so nothing is cut
+  EXPECT_FALSE(ink(img, 0, 0, img.width - 1, 1));
+  EXPECT_FALSE(ink(img, 0, img.height - 2, img.width - 1, img.height - 1));
+  EXPECT_FALSE(ink(img, 0, 0, 1, img.height - 1));
+  EXPECT_FALSE(ink(img, img.width - 2, 0, img.width - 1, img.height - 1));
+  // the frame, every label, the title and the units are drawn where the layout puts them
+  EXPECT_FALSE(img.at(l.map_x - 1, l.map_y + l.map_h / 2) == white);
+  const int below = l.map_y + l.map_h + 1;
+  for (const maps::FrameTick& t : l.lon_ticks) {
+    const int x = static_cast<int>(t.pos);
+    EXPECT_TRUE(ink(img, x - 4, below + 5, x + 4, l.lon_label_y)) << t.label;
+  }
+  for (const maps::FrameTick& t : l.lat_ticks) {
+    const int y = static_cast<int>(t.pos);
+    EXPECT_TRUE(ink(img, l.map_x - 14, y - 3, l.map_x - 8, y + 3)) << t.label;
+  }
+  EXPECT_TRUE(ink(img, 0, 0, img.width - 1, l.map_y - 6));
+  const int units_x = l.bar_x + l.bar_w + l.bar_h + 2;
+  EXPECT_EQ(ink(img, units_x, l.bar_y, img.width - 1, l.bar_y + l.bar_h), !c.units.empty());
+}
+
+const std::string long_title =
+    "Cosine of the angle between the change vectors of two periods of a long simulation, over "
+    "a narrow strip of Africa and Europe, band 0 (1971, 1 of 12)";
+// wider than the image at the units' usual size
+const std::string long_units =
+    "kilograms of carbon per square metre of land and second over the growing season before";
+
+const FurnitureCase furniture_cases[] = {
+    {"globe", -180, 180, -90, 90, 4, "globe", "K", "180° 120°W 60°W 0° 60°E 120°E 180°",
+     "90°S 60°S 30°S 0° 30°N 60°N 90°N"},
+    // 180 by 90 pixels: ticks 90 and 60 degrees apart leave room for the labels
+    {"globe_small", -180, 180, -90, 90, 1, "small", "", "180° 90°W 0° 90°E 180°", "60°S 0° 60°N"},
+    {"europe", -16, 44, 30, 72, 12, "Europe", "mm", "10°W 0° 10°E 20°E 30°E 40°E",
+     "30°N 40°N 50°N 60°N 70°N"},
+    {"narrow_strip", 10, 20, -40, 70, 8, long_title, long_units, "10°E 20°E",
+     "40°S 20°S 0° 20°N 40°N 60°N"},
+    {"one_word_title", 10, 20, -40, 70, 8, std::string(120, 'x'), "%", "10°E 20°E",
+     "40°S 20°S 0° 20°N 40°N 60°N"},
+    {"large_cells", 0, 40, 40, 60, 10, "large", "degrees Celsius", "0° 10°E 20°E 30°E 40°E",
+     "40°N 45°N 50°N 55°N 60°N"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Frame, MapFurniture, ::testing::ValuesIn(furniture_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The step: the smallest with at most 6 steps across and room for the labels (here min_px).
+TEST(GeoStep, SmallestThatFits) {
+  struct {
+    const char* name;
+    double span, px_per_degree, min_px, step;
+  } const cases[] = {
+      {"globe_lon", 360, 2, 40, 60},
+      {"globe_lat", 180, 2, 16, 30},
+      {"trimmed_lat", 140, 2, 16, 30},
+      {"europe_lon", 60, 6, 40, 10},
+      {"europe_lat", 42, 6, 16, 10},
+      {"exactly_six", 120, 4, 40, 20},
+      {"labels_need_room", 360, 0.5, 40, 90},  // 60 degrees are 30 pixels only
+      {"no_room_at_all", 360, 0.1, 40, 180},   // even 180 degrees are 18 pixels
+      {"region", 2, 100, 40, 0.5},
+      {"tiny", 0.05, 4000, 40, 0.01},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(maps::geo_step(c.span, c.px_per_degree, [&](double) { return c.min_px; }), c.step)
+        << c.name;
+  }
+}
+
+struct GeoLabelCase {
+  double degrees, step;
+  maps::Axis axis;
+  std::string label;
+};
+
+TEST(GeoLabel, LettersAndDecimals) {
+  using maps::Axis;
+  const GeoLabelCase cases[] = {
+      {-120, 60, Axis::lon, "120°W"},     {60, 60, Axis::lon, "60°E"},
+      {0, 60, Axis::lon, "0°"},           {-0.0, 30, Axis::lon, "0°"},
+      {180, 60, Axis::lon, "180°"},       {-180, 60, Axis::lon, "180°"},
+      {190, 10, Axis::lon, "170°W"},      {-190, 10, Axis::lon, "170°E"},
+      {10.5, 0.5, Axis::lon, "10.5°E"},   {10, 0.5, Axis::lon, "10.0°E"},
+      {-30, 30, Axis::lat, "30°S"},       {0, 30, Axis::lat, "0°"},
+      {90, 30, Axis::lat, "90°N"},        {0.25, 0.05, Axis::lat, "0.25°N"},
+      {-0.02, 0.01, Axis::lat, "0.02°S"},
+  };
+  for (const GeoLabelCase& c : cases) {
+    EXPECT_EQ(maps::geo_label(c.degrees, c.step, c.axis), c.label) << c.degrees << " " << c.step;
+  }
+}
+
+TEST(GeoTicks, MultiplesWithEnds) {
+  auto ticks = [](double lo, double hi, double step) {
+    std::string s;
+    for (double v : maps::geo_ticks(lo, hi, step))
+      s += (s.empty() ? "" : " ") + maps::tick_label(v, step);
+    return s;
+  };
+  EXPECT_EQ(ticks(-180, 180, 60), "-180 -120 -60 0 60 120 180");
+  EXPECT_EQ(ticks(-55.5, 83.5, 30), "-30 0 30 60");
+  EXPECT_EQ(ticks(10, 20, 10), "10 20");
+  EXPECT_EQ(ticks(0.1, 0.3, 0.1), "0.1 0.2 0.3");  // 0.3 / 0.1 is 2.9999999999999996
+  EXPECT_EQ(ticks(10.2, 10.8, 1), "");
+}
+
+// The default extent: rows and columns that hold pixels, of a 2 degree grid (90 x 180 cells).
+TEST(PixelWindow, TrimsToThePixels) {
+  struct {
+    const char* name;
+    std::vector<Cell> cells;
+    maps::Window window;
+  } const cases[] = {
+      {"one_cell", {{5, 7}}, {5, 5, 7, 7}},
+      {"test_grid", {cell0, cell1, cell2}, {10, 44, 0, 100}},
+      // 14 empty columns are 28 degrees: the map keeps the whole globe's longitudes
+      {"nearly_global", {{3, 0}, {0, 165}}, {0, 3, 0, 179}},
+      {"gap_of_30_degrees", {{0, 0}, {0, 164}}, {0, 0, 0, 164}},
+      {"east_only", {{80, 170}, {60, 179}}, {60, 80, 170, 179}},
+      {"no_pixel", {}, {0, 89, 0, 179}},
+  };
+  const interop::GlobalGrid g(2);
+  for (const auto& c : cases) {
+    std::vector<int64_t> cells;
+    for (Cell x : c.cells) cells.push_back(int64_t{x.row} * g.nlon + x.col);
+    const maps::Window w = maps::pixel_window(g, cells);
+    EXPECT_EQ((std::vector<int64_t>{w.r0, w.r1, w.c0, w.c1}),
+              (std::vector<int64_t>{c.window.r0, c.window.r1, c.window.c0, c.window.c1}))
+        << c.name;
+  }
+}
+
+// The printed extent of the real land grids (data/README.md: their latitudes run from -55.25 to
+// 83.25 on 0.5 degree centres, -53 to 83 on 2 degree centres; longitudes all round).
+struct ExtentCase {
+  const char* name;
+  std::string grid;
+  std::vector<std::string> args;
+  std::string extent;
+};
+
+void PrintTo(const ExtentCase& c, std::ostream* os) { *os << c.name; }
+
+class MapExtent : public MapFiles, public ::testing::WithParamInterface<ExtentCase> {};
+
+TEST_P(MapExtent, DefaultHoldsThePixels) {
+  const ExtentCase& c = GetParam();
+  const std::string g = c.grid.empty() ? grid : e2e::data_path(c.grid);
+  e2e::write_floats(raw, std::vector<float>(static_cast<size_t>(e2e::file_size(g) / 4), 1.0f));
+  std::vector<std::string> args{raw, "--grid", g, "-o", png, "--scale", "1"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(", extent " + c.extent + "\n"), std::string::npos) << r.out;
+}
+
+const ExtentCase extent_cases[] = {
+    {"half_degree_centre", "grid_0.5deg_centre.bin", {}, "-180 180 -55.5 83.5"},
+    {"half_degree_northedge", "grid_0.5deg_northedge.bin", {}, "-180 180 -55.5 83.5"},
+    {"half_degree_fraction", "grid_0.5deg_centre.bin", {"--res", "1/2"}, "-180 180 -55.5 83.5"},
+    {"two_degree_centre", "grid_2deg_centre.bin", {}, "-180 180 -54 84"},
+    {"two_degree_northedge", "grid_2deg_northedge.bin", {"--res", "4/2"}, "-180 180 -54 84"},
+    // pixels at 20-22E 68-70N, 80-78W 48-50N, 180-178W 0-2N
+    {"test_grid", "", {}, "-180 22 0 70"},
+    {"given", "", {"--extent", "-180", "180", "-90", "90"}, "-180 180 -90 90"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Extent, MapExtent, ::testing::ValuesIn(extent_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// --- --center where the values lie on one side, --common-range ------------------------------
+
+struct CentreCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<float> values;  // pixels 0, 1, 2
+  std::string range;          // as printed, with how it was chosen
+  Rgb first, last;            // the colours of pixels 0 and 2
+};
+
+void PrintTo(const CentreCase& c, std::ostream* os) { *os << c.name; }
+
+class MapCentre : public MapFiles, public ::testing::WithParamInterface<CentreCase> {};
+
+TEST_P(MapCentre, DivergingOnlyAcrossTheCentre) {
+  const CentreCase& c = GetParam();
+  e2e::write_floats(raw, c.values);
+  std::vector<std::string> args{raw,   "--grid",        grid, "-o", png, "--scale", "2", "--center",
+                                "100", "--percentiles", "0",  "100"};
+  args.insert(args.end(), globe.begin(), globe.end());
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\", range " + c.range + ", ticks"), std::string::npos) << r.out;
+  const Image img = read_png(png);
+  const maps::Layout l = global_layout(2);
+  EXPECT_EQ(cell_colour(img, l, 2, cell0), c.first);
+  EXPECT_EQ(cell_colour(img, l, 2, cell2), c.last);
+}
+
+const CentreCase centre_cases[] = {
+    {"above",
+     {},
+     {110, NAN, 120},
+     "110 .. 120 (percentiles 0-100, all values above the centre 100: sequential, the upper "
+     "half of rdbu)",
+     rdbu_white,
+     rdbu_red},
+    {"below",
+     {},
+     {80, NAN, 90},
+     "80 .. 90 (percentiles 0-100, all values below the centre 100: sequential, the lower half "
+     "of rdbu)",
+     rdbu_blue,
+     rdbu_white},
+    {"touching_is_one_side",
+     {},
+     {100, NAN, 120},
+     "100 .. 120 (percentiles 0-100, all values above the centre 100: sequential, the upper "
+     "half of rdbu)",
+     rdbu_white,
+     rdbu_red},
+    {"both_sides",
+     {},
+     {80, NAN, 120},
+     "80 .. 120 (percentiles 0-100, centred on 100)",
+     rdbu_blue,
+     rdbu_red},
+    {"given_range_stays_diverging",
+     {"--range", "100", "120"},
+     {100, NAN, 120},
+     "80 .. 120 (given, centred on 100)",
+     rdbu_white,
+     rdbu_red},
+    {"sequential_map_whole",
+     {"--cmap", "viridis"},
+     {110, NAN, 120},
+     "110 .. 120 (percentiles 0-100, all values above the centre 100: sequential)",
+     viridis_0,
+     viridis_255},
+};
+
+INSTANTIATE_TEST_SUITE_P(Centre, MapCentre, ::testing::ValuesIn(centre_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Three bands 0/10, 50/60, 100/110 (pixel 1 NaN): each band's own range, or one for all.
+struct CommonCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<std::string> ranges;  // per band as printed, or one for all
+};
+
+void PrintTo(const CommonCase& c, std::ostream* os) { *os << c.name; }
+
+class MapCommonRange : public MapFiles, public ::testing::WithParamInterface<CommonCase> {};
+
+TEST_P(MapCommonRange, OneRangeForAllMaps) {
+  const CommonCase& c = GetParam();
+  e2e::write_floats(raw, {0, NAN, 10, 50, NAN, 60, 100, NAN, 110});
+  std::vector<std::string> args{
+      raw, "--grid", grid, "--bands", "0-2", "--out", dir.file("b_%d.png"), "--scale", "2"};
+  args.insert(args.end(), globe.begin(), globe.end());
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const e2e::Result r = e2e::run(tool, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (size_t b = 0; b < 3; ++b) {
+    const std::string n = std::to_string(b);
+    EXPECT_NE(r.out.find(dir.file("b_" + n + ".png") + ": band " + n + " \"v.bin, band " + n +
+                         "\", range " + c.ranges[std::min(b, c.ranges.size() - 1)] + ", ticks"),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+// R: quantile(c(0, 10, 50, 60, 100, 110), c(0.02, 0.98)) = 1, 109
+const CommonCase common_cases[] = {
+    {"each_its_own",
+     {"--percentiles", "0", "100"},
+     {"0 .. 10 (percentiles 0-100)", "50 .. 60 (percentiles 0-100)",
+      "100 .. 110 (percentiles 0-100)"}},
+    {"common_all",
+     {"--percentiles", "0", "100", "--common-range"},
+     {"0 .. 110 (common to bands 0-2: percentiles 0-100)"}},
+    {"common_percentiles",
+     {"--common-range"},
+     {"1 .. 109 (common to bands 0-2: percentiles 2-98)"}},
+    // all values lie on both sides of 55 together, though each band lies on one side
+    {"common_centre",
+     {"--percentiles", "0", "100", "--common-range", "--center", "55"},
+     {"0 .. 110 (common to bands 0-2: percentiles 0-100, centred on 55)"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Bands, MapCommonRange, ::testing::ValuesIn(common_cases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Exact percentiles in two passes, against those of the sorted values.
+TEST(PercentileCounter, SameAsSorting) {
+  std::vector<std::vector<float>> sets = {
+      {1, 2, 3, 4},
+      {7},
+      {NAN, INFINITY, -INFINITY, 3, 5},
+      {-0.0f, 0.0f, -1e-38f, 1e-38f, -3e38f, 3e38f},
+      std::vector<float>(1000, 2.5f),
+  };
+  std::vector<float> many(100000);
+  uint64_t x = 12345;
+  for (float& v : many) {  // a fixed generator: values spread over many exponents, with repeats
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    v = static_cast<float>(static_cast<int64_t>(x >> 40) - (int64_t{1} << 23)) /
+        static_cast<float>(1 << (x >> 60));
+  }
+  sets.push_back(many);
+  const std::vector<double> ps{0, 2, 50, 98, 99.99, 100};
+  for (const std::vector<float>& values : sets) {
+    const std::vector<float> sorted = maps::sorted_finite(values);
+    maps::PercentileCounter counter(ps);
+    const size_t half = values.size() / 2;  // the passes see the values in two parts
+    const std::span<const float> all(values), a = all.first(half), b = all.subspan(half);
+    counter.first_pass(a);
+    counter.first_pass(b);
+    counter.second_pass(b);
+    counter.second_pass(a);
+    ASSERT_EQ(counter.finite(), static_cast<int64_t>(sorted.size()));
+    EXPECT_EQ(counter.min(), static_cast<double>(sorted.front()));
+    EXPECT_EQ(counter.max(), static_cast<double>(sorted.back()));
+    for (size_t i = 0; i < ps.size(); ++i) {
+      EXPECT_EQ(counter.value(i), maps::percentile(sorted, ps[i]))
+          << ps[i] << " of " << values.size();
+    }
+  }
+}
+
+// --- the graticule ---------------------------------------------------------------------------
+
+TEST_F(MapFiles, GraticuleDrawsThinLinesAtTheTicksOrStep) {
+  // the globe at 2 pixels per degree; along 51S, on no line of latitude and in empty cells
+  e2e::write_floats(raw, {1, 2, 3});
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<int> lines, no_lines;  // degrees east of 180W, at 50S
+  };
+  const Case cases[] = {
+      {{}, {}, {60, 70, 75}},
+      {{"--graticule"}, {60, 180, 300}, {70, 75}},
+      {{"--graticule=0"}, {60, 180, 300}, {70, 75}},
+      {{"--graticule=10"}, {60, 70, 80}, {75}},
+      {{"--graticule=5/2"}, {60, 70, 75}, {74, 76}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{raw, "--grid", grid, "-o", png, "--scale", "4"};
+    args.insert(args.end(), globe.begin(), globe.end());
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const e2e::Result r = e2e::run(tool, args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Image img = read_png(png);
+    const maps::Layout l = global_layout(4);
+    const int y = l.map_y + 2 * (90 + 51);
+    for (int d : c.lines) {
+      const Rgb p = img.at(l.map_x + 2 * d, y);
+      EXPECT_TRUE(p.r == p.g && p.g == p.b && p.r < no_pixel.r) << d << " " << p;
+      EXPECT_EQ(img.at(l.map_x + 2 * d + 1, y), no_pixel) << d;  // one pixel wide
+    }
+    for (int d : c.no_lines) EXPECT_EQ(img.at(l.map_x + 2 * d, y), no_pixel) << d;
+  }
 }
 
 // --- the colour bar's numbers, from the library ---------------------------------------------
@@ -592,6 +1026,27 @@ const ErrorCase error_cases[] = {
      {"--grid", "@/grid.bin", "-o", "@/m.png", "--extent", "0.1", "0.2", "0", "10"},
      2,
      "holds no cell centre"},
+    {"res_not_a_fraction",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--res", "1/0"},
+     2,
+     "bad resolution '1/0'"},
+    {"graticule_not_a_step",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--graticule=x"},
+     2,
+     "--graticule=x: give a step in degrees"},
+    {"graticule_too_dense",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--graticule=1/2", "--scale", "1"},
+     2,
+     "--graticule=0.5 puts lines 0.25 pixels apart: give a step of at least 8 degrees"},
+    {"common_range_without_bands",
+     {"--grid", "@/grid.bin", "-o", "@/m.png", "--common-range"},
+     2,
+     "--common-range needs --bands A-B"},
+    {"common_range_and_range",
+     {"--grid", "@/grid.bin", "-o", "@/m%d.png", "--bands", "0-1", "--common-range", "--range", "0",
+      "1"},
+     2,
+     "either --common-range or --range"},
     {"scale_too_large",
      {"--grid", "@/grid.bin", "-o", "@/m.png", "--scale", "65"},
      2,
@@ -688,8 +1143,8 @@ TEST_P(MapLikeTerra, SameCellsAndRange) {
   }
   e2e::write_floats(raw, v);
 
-  const e2e::Result m =
-      e2e::run(tool, {raw, "--grid", g, "-o", png, "--range", "0", "255", "--scale", "1"});
+  const e2e::Result m = e2e::run(tool, {raw, "--grid", g, "-o", png, "--range", "0", "255",
+                                        "--scale", "1", "--extent", "-180", "180", "-90", "90"});
   ASSERT_EQ(m.status, 0) << m.err;
   const Image img = read_png(png);
   const maps::Layout l = global_layout(1);

@@ -14,9 +14,13 @@
 
 #include "e2e.h"
 #include "halfoffset_model.h"
+#include "mean_tool.h"
 #include "utilfunc.h"
 
 namespace {
+
+// The tool runs in this process, through its library entry.
+const e2e::InProcess kInProcess{"mean", meantool::run_mean};
 
 using e2e::bits;
 using Floats = std::vector<float>;

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -88,19 +90,103 @@ static bool wait_with_timeout(pid_t pid) {
   return false;
 }
 
+static std::map<std::string, Entry>& entries() {
+  static std::map<std::string, Entry> registered;
+  return registered;
+}
+
+InProcess::InProcess(const char* name, Entry entry) { entries()[name] = entry; }
+
+// The command line as a tool's main receives it.
+struct Argv {
+  Argv(const std::string& name, const std::vector<std::string>& args, const std::string& argv0) {
+    words.push_back(argv0.empty() ? name : argv0);
+    words.insert(words.end(), args.begin(), args.end());
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+  }
+  int argc() const { return static_cast<int>(words.size()); }
+  std::vector<std::string> words;
+  std::vector<char*> argv;
+};
+
+// Points descriptor `fd` at `path` (opened with `flags`) until destroyed, then back.
+class Redirect {
+ public:
+  Redirect(int fd, const std::string& path, int flags) : fd_(fd), saved_(dup(fd)) {
+    const int f = ::open(path.c_str(), flags, 0644);
+    if (saved_ < 0 || f < 0 || dup2(f, fd) < 0) throw std::runtime_error("cannot redirect " + path);
+    ::close(f);
+  }
+  ~Redirect() {
+    dup2(saved_, fd_);
+    ::close(saved_);
+  }
+  Redirect(const Redirect&) = delete;
+  Redirect& operator=(const Redirect&) = delete;
+
+ private:
+  int fd_;
+  int saved_;
+};
+
+// Runs in `workdir` until destroyed, then back where it was; nothing when `workdir` is empty.
+class WorkDir {
+ public:
+  explicit WorkDir(const std::string& workdir)
+      : saved_(workdir.empty() ? -1 : ::open(".", O_RDONLY | O_DIRECTORY)) {
+    if (!workdir.empty() && (saved_ < 0 || chdir(workdir.c_str()) != 0))
+      throw std::runtime_error("cannot run in " + workdir);
+  }
+  ~WorkDir() {
+    if (saved_ >= 0 && fchdir(saved_) == 0) ::close(saved_);
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+
+ private:
+  int saved_;
+};
+
+static Result run_entry(Entry entry, const std::string& name, const std::vector<std::string>& args,
+                        const std::string& argv0, const std::string& workdir) {
+  TempDir io;
+  Argv a(name, args, argv0);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int status = 0;
+  {
+    const WorkDir in_workdir(workdir);
+    const Redirect in(0, "/dev/null", O_RDONLY);
+    const Redirect out(1, io.file("stdout"), O_WRONLY | O_CREAT | O_TRUNC);
+    const Redirect err(2, io.file("stderr"), O_WRONLY | O_CREAT | O_TRUNC);
+    status = entry(a.argc(), a.argv.data());
+    // The entry flushed what it printed; anything left would be the test's own.
+    std::fflush(stdout);
+    std::fflush(stderr);
+  }
+  Result r;
+  r.status = status & 0xff;  // as the shell sees it
+  r.out = read_bytes(io.file("stdout"));
+  r.err = without_sanitizer_alloc_warnings(read_bytes(io.file("stderr")));
+  return r;
+}
+
 Result run(const std::string& name, const std::vector<std::string>& args, const std::string& argv0,
            const std::string& workdir) {
+  const auto e = entries().find(name);
+  if (e != entries().end()) return run_entry(e->second, name, args, argv0, workdir);
+  return run_process(name, args, argv0, workdir);
+}
+
+Result run_process(const std::string& name, const std::vector<std::string>& args,
+                   const std::string& argv0, const std::string& workdir) {
   TempDir io;
   const std::string out_path = io.file("stdout");
   const std::string err_path = io.file("stderr");
   const std::string exe = tool_path(name);
-
-  std::vector<std::string> words;
-  words.push_back(argv0.empty() ? name : argv0);
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
+  Argv a(name, args, argv0);
+  std::vector<char*>& argv = a.argv;
 
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");

@@ -1,4 +1,5 @@
-// End-to-end test support: temporary folders, raw raster files, running a built tool.
+// End-to-end test support: temporary folders, raw raster files, running a tool: in this process
+// through its library entry where the test program links it, otherwise as a built program.
 #pragma once
 
 #include <cstdint>
@@ -38,11 +39,29 @@ int timeout_seconds();
 /// Path of a file in the repository's data/ folder.
 std::string data_path(const std::string& name);
 
-/// Runs the built tool `name` with `args`; argv[0] is `argv0` (the tool's name if empty).
-/// Standard input is /dev/null. Runs in `workdir` when given. A run that outlives
-/// timeout_seconds() is killed (status 137) and says so on its stderr.
+/// A tool's library entry (run_corvane and the like): returns the exit status.
+using Entry = int (*)(int argc, char** argv);
+
+/// Registers `entry` as the tool `name` for run() in this test program; one static object per
+/// tool the program links.
+struct InProcess {
+  InProcess(const char* name, Entry entry);
+};
+
+/// Runs the tool `name` with `args`; argv[0] is `argv0` (the tool's name if empty), in
+/// `workdir` when given. A tool registered with InProcess is called in this process, with
+/// descriptors 0, 1 and 2 redirected for the call (standard input /dev/null, the two outputs
+/// to files), and its status taken as the shell sees it (-1 is 255); any other runs as
+/// run_process().
 Result run(const std::string& name, const std::vector<std::string>& args,
            const std::string& argv0 = "", const std::string& workdir = "");
+
+/// Runs the built program `name` in a process of its own, for what depends on one: the C
+/// library's start-up tunables, limits of the process, the guard against a hung run. Standard
+/// input is /dev/null. Runs in `workdir` when given. A run that outlives timeout_seconds() is
+/// killed (status 137) and says so on its stderr.
+Result run_process(const std::string& name, const std::vector<std::string>& args,
+                   const std::string& argv0 = "", const std::string& workdir = "");
 
 void write_floats(const std::string& path, const std::vector<float>& v);
 std::vector<float> read_floats(const std::string& path);

@@ -1,6 +1,8 @@
-// Exercises the module's process-ending paths so tests can check exact streams and status.
-//   probe failu MSG | usage NAME | error MSG | warn MSG | tool-error PROGRAM MSG | args TEXT
-//         | write PATH NBYTES | guard OUT IN... | alloc N M
+// Exercises the module's run-ending paths, through the one handler as every program does, so
+// tests can check exact streams and status from outside the process.
+//   probe failu MSG | usage NAME | error MSG | status N MSG | warn MSG | report MSG
+//         | tool-error PROGRAM MSG | args TEXT | write PATH NBYTES | guard OUT IN... | alloc N M
+//         | helper-fails MSG
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,12 +11,29 @@
 
 #include "utilfunc.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int probe(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string mode = argv[1];
   if (mode == "failu" && argc == 3) raster::failu(argv[2]);
   if (mode == "usage" && argc == 3) raster::fail_exact("Use:\n%s a b c\nDoes things\n", argv[2]);
   if (mode == "error" && argc == 3) raster::fail_error("%s", argv[2]);
+  if (mode == "status" && argc == 4) raster::fail_status(std::atoi(argv[2]), "%s", argv[3]);
+  if (mode == "report" && argc == 3) {
+    std::printf("before\n");
+    raster::report("%s", argv[2]);
+    return 0;
+  }
+  if (mode == "helper-fails" && argc == 3) {
+    // A helper thread's failure ends the run on the calling thread, after a line on stdout.
+    std::printf("started\n");
+    raster::ThreadTeam team(3);
+    team.run([&](int k) {
+      if (k == 2) raster::fail_error("%s", argv[2]);
+    });
+    return 0;
+  }
   if (mode == "warn" && argc == 3) {
     raster::warn("%s", argv[2]);
     return 0;
@@ -46,4 +65,10 @@ int main(int argc, char** argv) {
     return b.size() == std::atoll(argv[2]) * std::atoll(argv[3]) ? 0 : 3;
   }
   return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return raster::run_program([&] { return probe(argc, argv); });
 }

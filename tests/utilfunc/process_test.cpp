@@ -38,7 +38,11 @@ const Writer kWriters[] = {
      "",
      "Error: npixel must be at least 1 (got 0)\n\n",
      255},
+    {"fail_status_its_own_status", {"status", "3", "cannot run x\n"}, "", "cannot run x\n", 3},
     {"warn_goes_on", {"warn", "x.bin ends early"}, "", "Warning: x.bin ends early\n", 0},
+    {"report_goes_on", {"report", "Error reading\n"}, "before\n", "Error reading\n", 0},
+    // A failure in a helper thread reaches the one handler; what was printed stays printed.
+    {"helper_thread_failure", {"helper-fails", "boom"}, "started\n", "Error: boom\n\n", 255},
     {"tool_error_names_the_program",
      {"tool-error", "rastertools-info", "no such file: a.bin"},
      "",

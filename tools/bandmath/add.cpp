@@ -1,4 +1,4 @@
 // add: see the kAdd row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kAdd, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_add(argc, argv); }

@@ -1,4 +1,4 @@
 // div: see the kDiv row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kDiv, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_div(argc, argv); }

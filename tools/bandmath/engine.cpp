@@ -1,11 +1,7 @@
 #include "engine.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <span>
 #include <vector>
@@ -101,16 +97,6 @@ void check_range(const Tool& t, int64_t nbands, const Range& r1, const Range& r2
   }
 }
 
-// Positions `in` at band `band`. A band whose offset does not fit in 64 bits lies past the end
-// of any file: false, and the caller reads nothing. As with every positioning, a refusal by
-// the stream itself (a pipe) leaves reading where it is.
-bool seek_band(InFile& in, int64_t band, int64_t npixel) {
-  int64_t offset = 0;
-  if (!raster::value_offset(0, 0, band, npixel, 0, &offset)) return false;
-  in.seek(offset);
-  return true;
-}
-
 // Thread shares of a chunk start on whole cache lines of values.
 constexpr int64_t kShareAlign = 16;
 // Values below which another thread is not worth starting.
@@ -121,12 +107,8 @@ constexpr int64_t kValuesPerThread = 16384;
 void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, const float* in1,
                   const float* in2, float* res, int64_t n, int64_t npixel, int64_t first,
                   Tally& tally) {
-  const int members = team.size();
-  std::vector<Tally> part(static_cast<std::size_t>(members));
-  team.run([&](int k) {
-    const int64_t b0 = raster::block_begin(n, members, k, kShareAlign);
-    const int64_t b1 = raster::block_begin(n, members, k + 1, kShareAlign);
-    if (b0 >= b1) return;
+  std::vector<Tally> part(static_cast<std::size_t>(team.size()));
+  team.for_member_blocks(n, kShareAlign, [&](int k, int64_t b0, int64_t b1) {
     t.kernel(
         p,
         Chunk{in1 + b0, in2 != nullptr ? in2 + b0 : nullptr, res + b0, b1 - b0, npixel, first + b0},
@@ -136,32 +118,17 @@ void apply_kernel(const Tool& t, const Params& p, raster::ThreadTeam& team, cons
   if (t.report != nullptr) t.report(p, Chunk{in1, in2, res, n, npixel, first});
 }
 
-// Reads values [v0, v1) of the chunk that starts at band `band` of a regular file into dst (at
-// the same positions); returns the end of what arrived, as a sequential read would count whole
-// values. A band whose offset does not fit in 64 bits lies past the end of any file.
-int64_t pread_share(const InFile& in, int64_t band, int64_t npixel, float* dst, int64_t v0,
-                    int64_t v1) {
-  int64_t offset = 0;
-  if (!raster::value_offset(0, 0, band, npixel, v0, &offset)) return v0;
-  int64_t got = 0;
-  raster::pread_full(fileno(in.get()), dst + v0, (v1 - v0) * 4, offset, &got);
-  return v0 + got / 4;
-}
-
 // Reads `bands` whole bands from band `band` of a regular file, each thread its share (so
 // reading runs on every core); the count of whole bands that arrived, as one sequential read
 // would count them.
-int64_t pread_whole_bands(raster::ThreadTeam& team, const InFile& in, int64_t band, float* dst,
-                          int64_t bands, int64_t npixel) {
+int64_t pread_whole_bands(raster::ThreadTeam& team, const raster::BandReader& in, int64_t band,
+                          float* dst, int64_t bands, int64_t npixel) {
   const int64_t n = bands * npixel;
-  const int members = team.size();
-  std::vector<int64_t> arrived(static_cast<std::size_t>(members), n);
-  team.run([&](int k) {
-    const int64_t v0 = raster::block_begin(n, members, k, kShareAlign);
-    const int64_t v1 = raster::block_begin(n, members, k + 1, kShareAlign);
-    if (v0 >= v1) return;
-    const int64_t end = pread_share(in, band, npixel, dst, v0, v1);
-    if (end < v1) arrived[static_cast<std::size_t>(k)] = end;
+  std::vector<int64_t> arrived(static_cast<std::size_t>(team.size()), n);
+  team.for_member_blocks(n, kShareAlign, [&](int k, int64_t v0, int64_t v1) {
+    int64_t got = 0;
+    in.read_values(band, v0, v1, dst + v0, &got);
+    if (v0 + got < v1) arrived[static_cast<std::size_t>(k)] = v0 + got;
   });
   // The values of a sequential read end where the first share came up short.
   return *std::min_element(arrived.begin(), arrived.end()) / npixel;
@@ -187,14 +154,6 @@ bool holds_bands(const InFile& in, int64_t first, int64_t bands, int64_t npixel)
   return raster::value_offset(0, 0, first + bands, npixel, 0, &end) && end <= in.size();
 }
 
-// Reads up to `want` bands from band `band` through the stream (a pipe, a device), positioned
-// at the band where the stream can be positioned. After a chunk read whole, a positioned stream
-// already stands at the next one, so positioning every chunk and only the first read alike.
-int64_t stream_bands(InFile& in, int64_t band, float* dst, int64_t want, int64_t npixel) {
-  if (!seek_band(in, band, npixel)) return 0;
-  return in.read_floats(dst, want * npixel) / npixel;
-}
-
 // Regular files in and out: every thread reads its share of a chunk by position, applies the
 // kernel to it and writes it where it belongs, all in one step where the sizes say the chunk
 // is there; a chunk that is not goes step by step so that only whole bands are written.
@@ -206,7 +165,9 @@ void transform_direct(const Tool& t, const Params& p, raster::ThreadTeam& team, 
   Buffer<float> res(buf1.size());
   const int members = team.size();
   std::vector<Tally> part(static_cast<std::size_t>(members));
-  std::vector<int> werr(static_cast<std::size_t>(members));
+  const raster::BandReader read1(in1, npixel);
+  const raster::BandReader read2 = in2 != nullptr ? raster::BandReader(*in2, npixel) : read1;
+  raster::BlockWriter writer(out, members, true);
   float* b2 = in2 != nullptr ? buf2.data() : nullptr;
   int64_t written = 0;
   for (int64_t b = 0; b < nbands; b += per_chunk) {
@@ -216,26 +177,23 @@ void transform_direct(const Tool& t, const Params& p, raster::ThreadTeam& team, 
                        (in2 == nullptr || holds_bands(*in2, start2 + b, want, npixel));
     if (there && t.report == nullptr) {
       std::vector<int64_t> arrived(static_cast<std::size_t>(members), n);
-      team.run([&](int k) {
-        const int64_t v0 = raster::block_begin(n, members, k, kShareAlign);
-        const int64_t v1 = raster::block_begin(n, members, k + 1, kShareAlign);
-        if (v0 >= v1) return;
+      team.for_member_blocks(n, kShareAlign, [&](int k, int64_t v0, int64_t v1) {
         const auto kk = static_cast<std::size_t>(k);
-        const int64_t a1 = pread_share(in1, start1 + b, npixel, buf1.data(), v0, v1);
-        const int64_t a2 = b2 != nullptr ? pread_share(*in2, start2 + b, npixel, b2, v0, v1) : v1;
-        if (std::min(a1, a2) < v1) {  // the file changed since its size was taken
-          arrived[kk] = std::min(a1, a2);
+        int64_t a1 = 0;
+        int64_t a2 = v1 - v0;
+        read1.read_values(start1 + b, v0, v1, buf1.data() + v0, &a1);
+        if (b2 != nullptr) read2.read_values(start2 + b, v0, v1, b2 + v0, &a2);
+        if (std::min(a1, a2) < v1 - v0) {  // the file changed since its size was taken
+          arrived[kk] = v0 + std::min(a1, a2);
           return;
         }
         t.kernel(p,
                  Chunk{buf1.data() + v0, b2 != nullptr ? b2 + v0 : nullptr, res.data() + v0,
                        v1 - v0, npixel, b * npixel + v0},
                  part[kk]);
-        werr[kk] = out.write_at(res.data() + v0, (v1 - v0) * 4, written + v0 * 4);
+        writer.write_at(k, res.data() + v0, (v1 - v0) * 4, written + v0 * 4);
       });
-      for (const int e : werr) {
-        if (e != 0) out.fail_write(e);
-      }
+      writer.check();
       if (*std::min_element(arrived.begin(), arrived.end()) == n) {
         written += n * 4;
         continue;
@@ -243,9 +201,9 @@ void transform_direct(const Tool& t, const Params& p, raster::ThreadTeam& team, 
       // Rare: a file cut short during the run. The chunk is done again step by step below.
       out.cut_to(written);
     }
-    const int64_t got1 = pread_whole_bands(team, in1, start1 + b, buf1.data(), want, npixel);
+    const int64_t got1 = pread_whole_bands(team, read1, start1 + b, buf1.data(), want, npixel);
     const int64_t got2 =
-        in2 != nullptr ? pread_whole_bands(team, *in2, start2 + b, b2, want, npixel) : want;
+        in2 != nullptr ? pread_whole_bands(team, read2, start2 + b, b2, want, npixel) : want;
     const int64_t done = std::min(got1, got2) * npixel;
     if (done > 0) {
       apply_kernel(t, p, team, buf1.data(), b2, res.data(), done, npixel, b * npixel, tally);
@@ -274,9 +232,10 @@ void transform_range(const Tool& t, const Params& p, int64_t npixel, int64_t nba
   Buffer<float> res(nvalues);
   for (int64_t b = 0; b < nbands; b += per_chunk) {
     const int64_t want = std::min(per_chunk, nbands - b);
-    const int64_t got1 = stream_bands(in1, start1 + b, buf1.data(), want, npixel);
+    const int64_t got1 = raster::read_stream_bands(in1, start1 + b, npixel, buf1.data(), want);
     const int64_t got2 =
-        in2 != nullptr ? stream_bands(*in2, start2 + b, buf2.data(), want, npixel) : want;
+        in2 != nullptr ? raster::read_stream_bands(*in2, start2 + b, npixel, buf2.data(), want)
+                       : want;
     const int64_t whole = std::min(got1, got2);
     if (whole > 0) {
       apply_kernel(t, p, team, buf1.data(), in2 != nullptr ? buf2.data() : nullptr, res.data(),
@@ -299,7 +258,9 @@ int read_npixel(const char* text) {
   return npixel;
 }
 
-int run(const Tool& t, int argc, char** argv) {
+namespace {
+
+int transform(const Tool& t, int argc, char** argv) {
   const char* progname = argc > 0 && argv[0] != nullptr ? argv[0] : t.name;
   if (argc <= t.usage_max_argc) show_usage(t, progname);
 
@@ -330,6 +291,12 @@ int run(const Tool& t, int argc, char** argv) {
   if (t.closing != nullptr) std::printf(t.closing, static_cast<long long>(tally.corrected));
   out.close();
   return 0;
+}
+
+}  // namespace
+
+int run(const Tool& t, int argc, char** argv) {
+  return raster::run_program([&] { return transform(t, argc, argv); });
 }
 
 }  // namespace bandmath

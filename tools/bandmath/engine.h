@@ -3,8 +3,8 @@
 //
 // Every range tool is one row (a Tool) of the table in tools.h: where its arguments sit, what
 // it reports, how it judges its band range and which pixel kernel it applies. The engine runs
-// any row; a tool's main only names its row. slivet, which copies the same bands out of every
-// block instead of walking one range, has a main of its own (slivet.cpp).
+// any row; a tool's entry (bandmath.h) only names its row. slivet, which copies the same bands
+// out of every block instead of walking one range, has an entry of its own (blockcopy.cpp).
 #pragma once
 
 #include <cstdint>
@@ -115,8 +115,8 @@ struct Tool {
   Params defaults = {};
 };
 
-/// Runs `tool` on the command line; returns the exit status of a complete run (every failure
-/// ends the process where it is found).
+/// Runs `tool` on the command line through the one error handler: returns the exit status,
+/// its files closed, and prints nothing after returning.
 int run(const Tool& tool, int argc, char** argv);
 
 /// npixel from its argument; anything below 1 ends the run before a file is opened.

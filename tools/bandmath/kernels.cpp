@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "exp_ieee.h"
 #include "halfoffset.h"
+#include "report.h"
 
 // Each rule is built for the baseline instruction set, AVX2 and AVX-512, and the best one the
 // processor has is picked when the program starts; all give the same bits (the vectors run
@@ -96,9 +96,9 @@ void div_report_capped(const Params&, const Chunk& c) {
   for (int64_t i = 0; i < c.n; ++i) {
     if (counts_as_zero(b[i]) || !(out[i] > 1000.0f)) continue;
     const int64_t v = c.first_value + i;
-    std::fprintf(stderr, "rbuf1/rbuf2 = %.2f; value is set to 1000; band %lld pixel %lld\n",
-                 static_cast<double>(out[i]), static_cast<long long>(v / c.npixel),
-                 static_cast<long long>(v % c.npixel));
+    raster::report("rbuf1/rbuf2 = %.2f; value is set to 1000; band %lld pixel %lld\n",
+                   static_cast<double>(out[i]), static_cast<long long>(v / c.npixel),
+                   static_cast<long long>(v % c.npixel));
     out[i] = 1000.0f;
   }
 }

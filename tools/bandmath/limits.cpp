@@ -1,4 +1,4 @@
 // limits: see the kLimits row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kLimits, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_limits(argc, argv); }

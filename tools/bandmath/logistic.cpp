@@ -1,4 +1,4 @@
 // logistic: see the kLogistic row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kLogistic, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_logistic(argc, argv); }

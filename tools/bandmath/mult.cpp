@@ -1,4 +1,4 @@
 // mult: see the kMult row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kMult, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_mult(argc, argv); }

@@ -1,4 +1,4 @@
 // scale: see the kScale row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kScale, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_scale(argc, argv); }

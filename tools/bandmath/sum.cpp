@@ -1,4 +1,4 @@
 // sum: see the kSum row of the tool table.
-#include "tools.h"
+#include "bandmath.h"
 
-int main(int argc, char** argv) { return bandmath::run(bandmath::kSum, argc, argv); }
+int main(int argc, char** argv) { return bandmath::run_sum(argc, argv); }

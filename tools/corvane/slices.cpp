@@ -1,19 +1,17 @@
 // The slices of every parameter: the reference and future slice means, the yearly global
-// statistics of the reference slice, the slice sums and the constants of the series.
-//
-// Only the reference-slice years' global statistics enter the results, so only those years
-// are read here; the series read every year later, year by year over all parameters. The
-// messages still come as if every year had been read in this stage, parameter by parameter:
-// reference slice, future slice, one per short year of the reference file, then one per short
-// year of the series. Which years are short follows from the file's size (a read past its end)
-// or from a read error in the slice, after which the stream counts as unreadable.
+// statistics of the reference slice, the slice sums and the constants of the series. Only the
+// reference-slice years are read here; their messages and those the series will meet are
+// given at the end of each parameter (messages.cpp).
+#include "slices.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <vector>
 
-#include "corvane.h"
+#include "messages.h"
+#include "reading.h"
+#include "report.h"
 
 namespace corvane {
 
@@ -32,12 +30,6 @@ SliceSums::SliceSums(int64_t npixel)
 }
 
 namespace {
-
-// First year of `nyear` that a file of `size` bytes does not hold whole.
-int64_t first_short_year(int64_t size, int64_t year_values, int64_t nyear) {
-  if (year_values == 0) return nyear;  // a read of nothing is never short
-  return std::min(nyear, size / (year_values * 4));
-}
 
 // Bytes of slice years held at once for the global statistics.
 constexpr int64_t kSliceBudgetBytes = int64_t{256} << 20;
@@ -61,16 +53,8 @@ struct SliceWork {
   raster::Buffer<double> global_mean, global_std;  ///< per year of the reference slice
 };
 
-// What one parameter's slice reads met.
-struct SliceReport {
-  bool ref_short = false;
-  bool ref_error = false;  ///< a reference read failed other than at the end of the file
-  bool fut_short = false;
-  int64_t ref_short_years = 0;  ///< in the slice, as read
-};
-
-void add_mean_of_year(const Context& ctx, const float* year, int64_t npixel, int64_t nb, double n,
-                      double* mean) {
+void add_mean_of_year(const SliceContext& ctx, const float* year, int64_t npixel, int64_t nb,
+                      double n, double* mean) {
   ctx.team.for_blocks(npixel, kAlign, [&](int64_t p0, int64_t p1) {
     kernels::add_slice_mean(year + p0, npixel, p1 - p0, nb, n, mean + p0);
   });
@@ -78,7 +62,7 @@ void add_mean_of_year(const Context& ctx, const float* year, int64_t npixel, int
 
 // Global statistics of `nk` years held side by side, the years split among the threads (each
 // year's sums are one ordered chain of their own).
-void global_stats(const Context& ctx, const float* const* years, int64_t nk, int64_t npixel,
+void global_stats(const SliceContext& ctx, const float* const* years, int64_t nk, int64_t npixel,
                   int64_t nb, double* gmean, double* gstd) {
   const int parts = std::min<int>(ctx.team.size(), static_cast<int>(nk));
   ctx.team.run([&](int k) {
@@ -89,24 +73,24 @@ void global_stats(const Context& ctx, const float* const* years, int64_t nk, int
   });
 }
 
-void read_reference_slice(const Run& run, const raster::InFile& ref, const Context& ctx, int64_t nb,
-                          SliceWork& work, double* mean_ref, SliceReport& rep) {
-  const int64_t npixel = run.npixel;
+void read_reference_slice(const Settings& s, const raster::BandReader& ref, const SliceContext& ctx,
+                          int64_t nb, SliceWork& work, double* mean_ref, SliceReads& reads) {
+  const int64_t npixel = s.npixel;
   const int64_t year_values = npixel * nb;
-  const double n_slice = static_cast<double>(static_cast<int64_t>(run.nyear_avg) * nb);
-  for (int64_t y0 = 0; y0 < run.nyear_avg; y0 += work.nslot) {
-    const int64_t nk = std::min(work.nslot, run.nyear_avg - y0);
+  const double n_slice = static_cast<double>(static_cast<int64_t>(s.nyear_avg) * nb);
+  for (int64_t y0 = 0; y0 < s.nyear_avg; y0 += work.nslot) {
+    const int64_t nk = std::min(work.nslot, s.nyear_avg - y0);
     std::vector<const float*> years(static_cast<std::size_t>(nk));
     for (int64_t k = 0; k < nk; ++k) {
       float* slot = work.rbuf.data() + k * year_values;
       years[static_cast<std::size_t>(k)] = slot;
-      const int64_t y = run.startyear_ref + y0 + k;
-      const ReadStatus st = read_year(ctx, fileno(ref.get()), y, nb, npixel, slot);
-      if (st != ReadStatus::whole) {
-        rep.ref_short = true;
-        ++rep.ref_short_years;
+      const int64_t y = s.startyear_ref + y0 + k;
+      const raster::PreadEnd st = read_year(ctx.team, ref, y, nb, npixel, slot);
+      if (st != raster::PreadEnd::whole) {
+        reads.ref_short = true;
+        ++reads.ref_short_years;
       }
-      if (st == ReadStatus::error) rep.ref_error = true;
+      if (st == raster::PreadEnd::error) reads.ref_error = true;
     }
     global_stats(ctx, years.data(), nk, npixel, nb, &work.global_mean[y0], &work.global_std[y0]);
     for (const float* year : years) add_mean_of_year(ctx, year, npixel, nb, n_slice, mean_ref);
@@ -115,65 +99,37 @@ void read_reference_slice(const Run& run, const raster::InFile& ref, const Conte
 
 // The future slice, year by year; after the first shortfall nothing more is read, as one read
 // of the whole slice would have stopped there.
-void read_future_slice(const Run& run, const raster::InFile& fut, const Context& ctx, int64_t nb,
-                       SliceWork& work, SliceReport& rep) {
-  const int64_t npixel = run.npixel;
+void read_future_slice(const Settings& s, const raster::BandReader& fut, const SliceContext& ctx,
+                       int64_t nb, SliceWork& work, SliceReads& reads) {
+  const int64_t npixel = s.npixel;
   const int64_t year_values = npixel * nb;
-  const double n_slice = static_cast<double>(static_cast<int64_t>(run.nyear_avg) * nb);
+  const double n_slice = static_cast<double>(static_cast<int64_t>(s.nyear_avg) * nb);
   float* rbuf = work.rbuf.data();
   work.mean_fut.fill(0.0);
-  for (int64_t y = 0; y < run.nyear_avg; ++y) {
-    if (rep.fut_short) {
+  for (int64_t y = 0; y < s.nyear_avg; ++y) {
+    if (reads.fut_short) {
       fill_missing(rbuf, year_values);
-    } else if (read_year(ctx, fileno(fut.get()), run.startyear_fut + y, nb, npixel, rbuf) !=
-               ReadStatus::whole) {
-      rep.fut_short = true;
+    } else if (read_year(ctx.team, fut, s.startyear_fut + y, nb, npixel, rbuf) !=
+               raster::PreadEnd::whole) {
+      reads.fut_short = true;
     }
     add_mean_of_year(ctx, rbuf, npixel, nb, n_slice, work.mean_fut.data());
   }
 }
 
-// Years of the reference file outside its slice that a pass over all years would find short.
-int64_t short_years_outside_slice(const Run& run, const SeriesParam& sp) {
-  const int64_t nyear = run.nyear_ref;
-  const int64_t outside = nyear - run.nyear_avg;
-  if (sp.unreadable) return outside;
-  const int64_t first = sp.first_short_year;
-  const int64_t slice_first = run.startyear_ref;
-  const int64_t slice_end = slice_first + run.nyear_avg;
-  const int64_t in_slice = std::max<int64_t>(0, slice_end - std::max(first, slice_first));
-  return (nyear - first) - in_slice;
-}
-
-void report_reads(const Run& run, int i, const SliceReport& rep, const SeriesParam& sp) {
-  // The stream's error indicator as a series read would have found it.
-  const int error_code = sp.unreadable ? 1 : 0;
-  if (rep.ref_short) std::fprintf(stderr, "Error reading from file ifiles_ref[%d]\n", i);
-  if (rep.fut_short) std::fprintf(stderr, "Error reading from file ifiles_fut[%d]\n", i);
-  const int64_t short_years = rep.ref_short_years + short_years_outside_slice(run, sp);
-  for (int64_t y = 0; y < short_years; ++y) {
-    std::fprintf(stderr, "Error reading from file ifiles_ref[%d]\n", i);
-  }
-  const int64_t first = sp.unreadable ? 0 : sp.first_short_year;
-  for (int64_t y = first; y < run.nyear_ref; ++y) {
-    std::fprintf(stderr, "Error reading from file ifiles_ref[%d],error code %d,year %d\n", i,
-                 error_code, static_cast<int>(y));
-  }
-}
-
 // Averages of the slice years' global statistics, in year order; prints the parameter's line
 // and returns gnorm.
-double choose_gnorm(const Run& run, int i, const SliceWork& work) {
+double choose_gnorm(const Settings& s, int i, const SliceWork& work) {
   const auto idx = static_cast<std::size_t>(i);
-  const double n = static_cast<double>(run.nyear_avg);
+  const double n = static_cast<double>(s.nyear_avg);
   double global_mean_ref = 0.0;
   double global_std_ref = 0.0;
-  for (int64_t y = 0; y < run.nyear_avg; ++y) global_mean_ref += work.global_mean[y] / n;
-  for (int64_t y = 0; y < run.nyear_avg; ++y) global_std_ref += work.global_std[y] / n;
-  if (run.is_range_spec != 0) {
-    std::printf("supplied global_mean_ref %lf global_std_ref %lf\n", run.mean_par[idx],
-                run.std_par[idx]);
-    return run.mean_par[idx];
+  for (int64_t y = 0; y < s.nyear_avg; ++y) global_mean_ref += work.global_mean[y] / n;
+  for (int64_t y = 0; y < s.nyear_avg; ++y) global_std_ref += work.global_std[y] / n;
+  if (s.is_range_spec != 0) {
+    std::printf("supplied global_mean_ref %lf global_std_ref %lf\n", s.mean_par[idx],
+                s.std_par[idx]);
+    return s.mean_par[idx];
   }
   std::printf("global_mean_ref %lf global_std_ref %lf\n", global_mean_ref, global_std_ref);
   return global_mean_ref;
@@ -207,35 +163,32 @@ void add_slice_sums(int64_t p0, int64_t p1, const double* mean_ref, const double
   }
 }
 
-// Bands per year of parameter i's two files; a mismatch ends the run.
-int64_t band_count(const Run& run, int i) {
-  const int nb_ref = reference_bands(run, i);
-  const int nb_fut = raster::bands_per_year(run.ifiles_fut[static_cast<std::size_t>(i)].size(),
-                                            run.npixel, run.nyear_fut);
+// Bands per year of a parameter's two files; a mismatch ends the run.
+int64_t band_count(const Settings& s, const ParameterFiles& files) {
+  const int nb_ref = reference_bands(s, files);
+  const int nb_fut = raster::bands_per_year(files.fut.size(), s.npixel, s.nyear_fut);
   if (nb_ref != nb_fut) raster::fail_exact("File1 and File2 have different sizes! Exit.\n");
   return nb_ref;
 }
 
-void add_parameter(Run& run, int i, const Context& ctx, SliceWork& work, SliceSums& sums,
-                   SeriesParam& sp) {
-  const auto idx = static_cast<std::size_t>(i);
-  raster::InFile& ref = run.ifiles_ref[idx];
-  const int64_t npixel = run.npixel;
-  const int64_t nb = band_count(run, i);
+void add_parameter(const Settings& s, int i, const ParameterFiles& files, const SliceContext& ctx,
+                   SliceWork& work, SliceSums& sums, SeriesParam& sp) {
+  const int64_t npixel = s.npixel;
+  const int64_t nb = band_count(s, files);
   const int64_t year_values = raster::alloc_count({npixel, nb}, 4);
-  work.hold_years(year_values, run.nyear_avg, ctx.team.size());
+  work.hold_years(year_values, s.nyear_avg, ctx.team.size());
   sp.nbands = nb;
-  sp.w = run.weight[idx];
+  sp.w = s.weight[static_cast<std::size_t>(i)];
   sp.r.fill(0.0);
 
-  SliceReport rep;
-  read_reference_slice(run, ref, ctx, nb, work, sp.r.data(), rep);
-  read_future_slice(run, run.ifiles_fut[idx], ctx, nb, work, rep);
-  sp.unreadable = rep.ref_error;
-  sp.first_short_year = first_short_year(ref.size(), year_values, run.nyear_ref);
-  report_reads(run, i, rep, sp);
+  SliceReads reads;
+  read_reference_slice(s, raster::BandReader(files.ref, npixel), ctx, nb, work, sp.r.data(), reads);
+  read_future_slice(s, raster::BandReader(files.fut, npixel), ctx, nb, work, reads);
+  sp.unreadable = reads.ref_error;
+  sp.first_short_year = first_short_year(files.ref.size(), year_values, s.nyear_ref);
+  report_parameter_reads(s, i, reads, sp);
 
-  sp.g = choose_gnorm(run, i, work);
+  sp.g = choose_gnorm(s, i, work);
   const double w = sp.w;
   const double g = sp.g;
   const double* r = sp.r.data();
@@ -249,11 +202,14 @@ void add_parameter(Run& run, int i, const Context& ctx, SliceWork& work, SliceSu
 
 }  // namespace
 
-void add_slices(Run& run, const Context& ctx, SliceSums& sums, std::vector<SeriesParam>& params) {
-  SliceWork work(run.npixel, run.nyear_avg);
-  for (int i = 0; i < run.npar; ++i) {
-    add_parameter(run, i, ctx, work, sums, params[static_cast<std::size_t>(i)]);
+Slices add_slices(const Settings& s, const std::vector<ParameterFiles>& files,
+                  const SliceContext& ctx, SliceSums sums, std::vector<SeriesParam> params) {
+  SliceWork work(s.npixel, s.nyear_avg);
+  for (int i = 0; i < s.npar; ++i) {
+    const auto idx = static_cast<std::size_t>(i);
+    add_parameter(s, i, files[idx], ctx, work, sums, params[idx]);
   }
+  return Slices{std::move(sums), std::move(params)};
 }
 
 }  // namespace corvane

@@ -5,8 +5,6 @@
 #include <cstdlib>
 
 #include "composition.h"
-#include "parallel.h"
-#include "period_block.h"
 #include "periods.h"
 #include "utilfunc.h"
 
@@ -33,9 +31,27 @@ bool year_offset(int64_t npixel, int64_t year, int64_t* offset) {
   return raster::value_offset(year, kSlots, 0, npixel, 0, offset);
 }
 
-/// One read request for a whole period; true when every value arrived.
-bool read_period(raster::InFile& in, PeriodBlock& block) {
-  return in.is_open() && in.read_floats(block.data(), block.count()) == block.count();
+/// Memory for one period held whole (10 bands x npixel x nyear values in file order); empty
+/// when no such block can exist (its size overflows 64 bits) or the system refuses it. Nothing
+/// in it is touched until the period is read into it.
+raster::Workspace reserve_period(int64_t npixel, int64_t nyear) {
+  raster::Workspace block;
+  int64_t bytes = 0;
+  if (!__builtin_mul_overflow(int64_t{4 * kSlots}, npixel, &bytes) &&
+      !__builtin_mul_overflow(bytes, nyear, &bytes)) {
+    const int64_t parts[] = {bytes};
+    (void)block.map(parts, 1);
+  }
+  return block;
+}
+
+/// Reads a whole period from year `year` through the stream (positioned at the year where the
+/// stream can be positioned; the positioning is not tested: a year past the end shows up as a
+/// short read); true when every value arrived.
+bool read_period(raster::InFile& in, int64_t npixel, int64_t year, int64_t nyear,
+                 raster::Workspace& block) {
+  return in.is_open() && raster::read_stream_bands(in, year * kSlots, npixel, block.part<float>(0),
+                                                   nyear * kSlots) == nyear * kSlots;
 }
 
 }  // namespace
@@ -64,34 +80,30 @@ Options parse_args(int argc, char** argv) {
 
 namespace {
 
-/// Reads period 1 from file 1, and period 2 from file 2 or from the end of file 1; every
-/// failure ends the run with its message.
+/// Reads period 1 from file 1, and period 2 from file 2 or from the end of file 1, through the
+/// streams; every failure ends the run with its message.
 void read_periods(const Options& opt, raster::InFile& file1, raster::InFile& file2,
-                  PeriodBlock& block1, PeriodBlock& block2) {
-  // The positioning is not tested: a year past the end shows up as a short read.
-  int64_t offset = 0;
-  bool placed = year_offset(opt.npixel, opt.startyear1, &offset);
-  if (placed && file1.is_open()) (void)file1.seek(offset, SEEK_SET);
-  if (!placed || !read_period(file1, block1)) {
+                  raster::Workspace& block1, raster::Workspace& block2) {
+  if (!read_period(file1, opt.npixel, opt.startyear1, opt.nyear_file1, block1)) {
     raster::fail_exact("Error reading data from input file 1\n");
   }
-
   if (opt.startyear2 >= 0) {
-    placed = year_offset(opt.npixel, opt.startyear2, &offset);
-    if (placed && file2.is_open()) (void)file2.seek(offset, SEEK_SET);
-    if (!placed || !read_period(file2, block2)) {
+    if (!read_period(file2, opt.npixel, opt.startyear2, opt.nyear_file2, block2)) {
       raster::fail_exact("Error reading data from input file 2\n");
     }
     return;
   }
   // -startyear2 years before the end of file 1; file 2 is not used at all. Here the
   // positioning is tested, since a target before the start would silently read year 0.
+  int64_t offset = 0;
   if (!year_offset(opt.npixel, opt.startyear2, &offset) || !file1.seek(offset, SEEK_END)) {
     raster::fail_exact("Error: cannot go to position %lld years before end of input file 1\n",
                        -static_cast<long long>(opt.startyear2));
   }
-  if (!read_period(file1, block2))
+  const int64_t count = opt.nyear_file2 * kSlots * opt.npixel;
+  if (file1.read_floats(block2.part<float>(0), count) != count) {
     raster::fail_exact("Error reading data from end of input file 1\n");
+  }
 }
 
 /// Where a stream read of the file would start: its position after the seeks above.
@@ -125,13 +137,18 @@ bool place_periods(const Options& opt, raster::InFile& file1, raster::InFile& fi
   // The seeks move nothing when they fail; a seek to the end of file 1 that fails is only
   // reported after period 1 has been read, which the stream reads do.
   (void)file1.seek(offset1, SEEK_SET);
-  p1 = Period{nullptr, fileno(file1.get()), stream_position(file1), opt.nyear_file1, false};
+  const auto at = [&](raster::InFile& f, int64_t nyear) {
+    const int64_t base = stream_position(f);
+    return Period{nullptr, raster::BandReader(fileno(f.get()), opt.npixel, base), base, nyear,
+                  false};
+  };
+  p1 = at(file1, opt.nyear_file1);
   if (from_file2) {
     (void)file2.seek(offset2, SEEK_SET);
-    p2 = Period{nullptr, fileno(file2.get()), stream_position(file2), opt.nyear_file2, false};
+    p2 = at(file2, opt.nyear_file2);
   } else {
     if (!file1.seek(offset2, SEEK_END)) return false;
-    p2 = Period{nullptr, p1.fd, stream_position(file1), opt.nyear_file2, false};
+    p2 = at(file1, opt.nyear_file2);
   }
   if (p1.base < 0 || p2.base < 0) {
     rewind(file1.get());
@@ -145,7 +162,7 @@ bool place_periods(const Options& opt, raster::InFile& file1, raster::InFile& fi
 
 }  // namespace
 
-void run(const Options& opt) {
+int run(const Options& opt) {
   // The threads start first: a thread that starts on an idle processor can take milliseconds
   // to run, which the setting up below then hides.
   const int nthreads =
@@ -155,8 +172,8 @@ void run(const Options& opt) {
   // The blocks hold the periods only where they are read as streams (a pipe, a device); they
   // are requested in every run all the same, before either is tested, so that a run is refused
   // for its memory exactly where it always was. Nothing in them is touched otherwise.
-  PeriodBlock block1 = PeriodBlock::reserve(opt.npixel, opt.nyear_file1);
-  PeriodBlock block2 = PeriodBlock::reserve(opt.npixel, opt.nyear_file2);
+  raster::Workspace block1 = reserve_period(opt.npixel, opt.nyear_file1);
+  raster::Workspace block2 = reserve_period(opt.npixel, opt.nyear_file2);
   Work work;
   if (!block1.ok() || !block2.ok() || !work.reserve(opt.npixel, nthreads)) {
     raster::fail_exact("Error in memory allocation\n");
@@ -169,18 +186,18 @@ void run(const Options& opt) {
 
   // A file that cannot be opened is only reported here; the read that needs it fails later.
   raster::InFile file1 = raster::InFile::try_open(opt.fpcfile1);
-  if (!file1.is_open()) std::fputs("Warning: File open failed on input file1\n", stderr);
+  if (!file1.is_open()) raster::warn("File open failed on input file1");
   raster::InFile file2 = raster::InFile::try_open(opt.fpcfile2);
-  if (!file2.is_open()) std::fputs("Warning: File open failed on input file2\n", stderr);
+  if (!file2.is_open()) raster::warn("File open failed on input file2");
   raster::OutFile out = raster::OutFile::try_open(opt.outfile);
-  if (!out.is_open()) std::fputs("Warning: File open failed on output file\n", stderr);
+  if (!out.is_open()) raster::warn("File open failed on output file");
 
   Period p1;
   Period p2;
   if (!place_periods(opt, file1, file2, p1, p2)) {
     read_periods(opt, file1, file2, block1, block2);
-    p1 = Period{block1.data(), -1, 0, opt.nyear_file1, false};
-    p2 = Period{block2.data(), -1, 0, opt.nyear_file2, false};
+    p1 = Period{block1.part<float>(0), {}, 0, opt.nyear_file1, false};
+    p2 = Period{block2.part<float>(0), {}, 0, opt.nyear_file2, false};
   }
   const Outcome outcome = compute_values(team, p1, p2, opt.npixel, opt.sim, work);
   // The messages of reads that come up short, period 1 first, as read_periods gives them.
@@ -199,6 +216,11 @@ void run(const Options& opt) {
     out.write_floats(values + p0, std::min(kWritePiece, opt.npixel - p0));
   }
   out.close();
+  return 0;
+}
+
+int run_fennick(int argc, char** argv) {
+  return raster::run_program([&] { return run(parse_args(argc, argv)); });
 }
 
 }  // namespace fennick

@@ -5,6 +5,10 @@
 
 namespace fennick {
 
+/// The whole tool as a library entry: returns the exit status, its files closed, and prints
+/// nothing after returning.
+int run_fennick(int argc, char** argv);
+
 struct Options {
   const char* fpcfile1 = nullptr;
   const char* fpcfile2 = nullptr;
@@ -22,7 +26,8 @@ struct Options {
 Options parse_args(int argc, char** argv);
 
 /// Reserves both period blocks, opens the files, reads both periods and writes one value per
-/// pixel. Every failure ends the process with its message.
-void run(const Options& opt);
+/// pixel; returns the exit status of a successful run (a failure throws the Fatal that
+/// run_fennick reports).
+int run(const Options& opt);
 
 }  // namespace fennick

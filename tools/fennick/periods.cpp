@@ -1,14 +1,10 @@
 #include "periods.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <vector>
 
 #include "composition.h"
 #include "kernels.h"
-#include "rasterfile.h"
 
 namespace fennick {
 
@@ -17,20 +13,15 @@ namespace {
 // Thread blocks start on whole cache lines of the output values.
 constexpr int64_t kAlign = 16;
 
-// Reads n values at byte `offset`; false unless all of them arrived (the end of the file or an
-// error came first).
-bool read_at(int fd, float* dst, int64_t n, int64_t offset) {
-  int64_t got = 0;
-  return raster::pread_full(fd, dst, n * 4, offset, &got) == raster::PreadEnd::whole;
-}
-
 // Band `band` of year `year` of the period at pixels [p0, p0 + n): in the held period, or read
 // into dst. nullptr when the values did not all arrive.
 const float* band_values(const Period& p, int64_t npixel, int64_t year, int band, int64_t p0,
                          int64_t n, float* dst) {
-  const int64_t index = (year * kSlots + band) * npixel + p0;
-  if (p.held != nullptr) return p.held + index;
-  return read_at(p.fd, dst, n, p.base + index * 4) ? dst : nullptr;
+  if (p.held != nullptr) return p.held + (year * kSlots + band) * npixel + p0;
+  int64_t got = 0;
+  return p.file.read_values(year * kSlots + band, p0, p0 + n, dst, &got) == raster::PreadEnd::whole
+             ? dst
+             : nullptr;
 }
 
 // Period means of pixels [p0, p0 + n) into rows 1 to 9 of `means` (row length `stride`),
@@ -86,16 +77,14 @@ Outcome compute_block(const Period& p1, const Period& p2, int64_t npixel, bool s
 }  // namespace
 
 bool Work::reserve(int64_t npixel, int nthreads) {
-  constexpr int64_t page = kHugePageBytes / 4;
-  const auto whole_pages = [](int64_t floats) { return (floats + page - 1) / page * page; };
   const int64_t units = (npixel + kAlign - 1) / kAlign;
-  values_ = whole_pages(units * kAlign);
   // No thread's block is longer than this (raster::block_begin).
   chunk_ = std::min(kChunk, (units + nthreads - 1) / nthreads * kAlign);
-  // Means of both periods (slot 0 included), a read buffer and the band-0 test values.
-  per_thread_ = whole_pages((2 * kSlots + 2) * chunk_);
-  mem_ = PeriodBlock::reserve_floats(values_ + nthreads * per_thread_);
-  return mem_.ok();
+  // The output values, then for each thread the means of both periods (slot 0 included), a
+  // read buffer and the band-0 test values, each on huge pages of its own.
+  std::vector<int64_t> parts = {units * kAlign * 4};
+  parts.insert(parts.end(), static_cast<std::size_t>(nthreads), (2 * kSlots + 2) * chunk_ * 4);
+  return mem_.map(parts, raster::Workspace::kHugePage);
 }
 
 Outcome compute_values(raster::ThreadTeam& team, const Period& p1, const Period& p2, int64_t npixel,

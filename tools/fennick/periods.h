@@ -7,17 +7,17 @@
 #include <cstdint>
 
 #include "parallel.h"
-#include "period_block.h"
+#include "pixelblocks.h"
 
 namespace fennick {
 
 /// One period: `nyear` years of 10 bands of `npixel` values, in file order. Either the period
-/// is held in memory whole (`held`), or it is read by position from an open regular file,
-/// starting `base` bytes into it, each thread reading the pixels it computes on.
+/// is held in memory whole (`held`), or it is read by position from an open regular file (its
+/// first band where the period starts), each thread reading the pixels it computes on.
 struct Period {
   const float* held = nullptr;
-  int fd = -1;
-  int64_t base = 0;
+  raster::BandReader file;
+  int64_t base = 0;  ///< byte where the period starts in the file
   int64_t nyear = 0;
   bool unreachable = false;  ///< it ends beyond the last offset of any file: no read delivers it
 };
@@ -34,16 +34,14 @@ class Work {
   /// Requests the memory for `nthreads` threads over `npixel` pixels; false when the system
   /// refuses it.
   bool reserve(int64_t npixel, int nthreads);
-  float* values() { return mem_.data(); }
+  float* values() { return mem_.part<float>(0); }
   /// Memory of thread k.
-  float* thread(int k) { return mem_.data() + values_ + k * per_thread_; }
+  float* thread(int k) { return mem_.part<float>(1 + static_cast<std::size_t>(k)); }
   /// Pixels of one chunk, the row length of the means.
   int64_t chunk() const { return chunk_; }
 
  private:
-  PeriodBlock mem_;
-  int64_t values_ = 0;
-  int64_t per_thread_ = 0;
+  raster::Workspace mem_;
   int64_t chunk_ = 0;
 };
 

@@ -3,29 +3,21 @@
 // The pixels are cut into tiles, and one work item is one band of one tile: its sums over the
 // years, its mean and, with "-sd", at once its squared deviations over the years (from the
 // rows kept in memory where they fit, otherwise read again while they are still in the cache)
-// and its deviation. Threads take the items in order, bands first. Every value depends on its
-// own pixel and band only and receives its terms in the order of one sweep over the file (the
+// and its deviation. Threads take the items in order, bands first, each reading its tile's
+// values by position (the pixel-block schedule of utilfunc). Every value depends on its own
+// pixel and band only and receives its terms in the order of one sweep over the file (the
 // years in order, the mean, then the squared deviations in year order), so the output bytes
 // are the same whichever thread takes which item and however many threads there are. The
 // annual mean of a tile is taken by the thread that finishes the tile's last band, band by
 // band in order. Memory is the output and at most one year of input.
 #include "mean_tool.h"
 
-#include <sched.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "utilfunc.h"
 
@@ -52,155 +44,192 @@ constexpr int64_t kYearsPerRead = 2;
 constexpr int64_t kPixelsPerThread = 4096;
 /// Tile boundaries fall on multiples of 16 pixels (64 bytes).
 constexpr int64_t kAlign = 16;
-/// Transparent huge pages: the working memory is faulted in 2 MiB at a time.
-constexpr int64_t kHugePage = int64_t{1} << 21;
+/// Every part of the working memory starts on a page of its own.
 constexpr int64_t kPage = 4096;
 
-int64_t round_up(int64_t n, int64_t unit) { return (n + unit - 1) / unit * unit; }
+/// The shape of a run: the tiles, what a thread's read buffer holds, and the output's layout.
+struct Plan {
+  int64_t npixel = 0;
+  int64_t nbands = 0;
+  int64_t nyear = 0;
+  int64_t stride = 1;   ///< output bands per input band: 2 with "-sd"
+  int64_t nvalues = 0;  ///< values of one year
+  int64_t nout = 0;     ///< values of the output
+  int nthreads = 1;
+  bool keep = false;  ///< "-sd" keeps a tile's band of every year between its two passes
+  int64_t ntiles = 0;
+  int64_t tile_len = 0;        ///< pixels of the longest tile: the row length of a read buffer
+  int64_t years_per_read = 1;  ///< years read at once
+  int64_t rows = 1;            ///< rows of a read buffer, one per year
 
-/// All working memory of a run in one anonymous mapping: the output values, one read buffer
-/// per thread and the work counters, each on pages of its own. The mapping is aligned to huge
-/// pages and marked for them where the kernel offers them (a hint: without it the same values,
-/// in small pages); it is rounded up to whole huge pages where that keeps it within `limit`
-/// bytes. Fresh mappings read as zeros, so the counters start at 0 and cost nothing until
-/// used. A failed mapping ends the run with "Error allocating memory".
-class Workspace {
- public:
-  Workspace(int64_t nout, int nthreads, int64_t nread, int64_t ncounters, int64_t limit) {
-    read_offset_ = round_up(raster::alloc_count({nout}, 4) * 4, kPage);
-    read_bytes_ = round_up(raster::alloc_count({nread}, 4) * 4, kPage);
-    const int64_t counter_bytes = round_up(raster::alloc_count({ncounters}, 4) * 4, kPage);
-    int64_t used = 0;
-    if (__builtin_mul_overflow(read_bytes_, int64_t{nthreads}, &used) ||
-        __builtin_add_overflow(used, read_offset_, &counter_offset_) ||
-        __builtin_add_overflow(counter_offset_, counter_bytes, &used) ||
-        used > INT64_MAX - 2 * kHugePage) {
-      raster::failu("Error allocating memory\n");
-    }
-    const int64_t whole = round_up(used, kHugePage);
-    bytes_ = static_cast<std::size_t>(whole <= limit ? whole : used);
-    // Mapped one huge page longer than it is kept, so that its start can be aligned; what lies
-    // before and after the aligned range goes back at once.
-    const std::size_t span = bytes_ + kHugePage;
-    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) raster::failu("Error allocating memory\n");
-    const auto first = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t start = (first + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
-    if (start > first) munmap(p, start - first);
-    if (first + span > start + bytes_) {
-      munmap(reinterpret_cast<void*>(start + bytes_), first + span - (start + bytes_));
-    }
-    base_ = reinterpret_cast<char*>(start);
-    madvise(base_, bytes_, MADV_HUGEPAGE);
+  int64_t tile_begin(int64_t t) const {
+    return raster::block_begin(npixel, static_cast<int>(ntiles), static_cast<int>(t), kAlign);
   }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-  ~Workspace() { munmap(base_, bytes_); }
-
-  float* output() const { return reinterpret_cast<float*>(base_); }
-  float* read_buffer(int k) const {
-    return reinterpret_cast<float*>(base_ + read_offset_ + k * read_bytes_);
-  }
-  int32_t* counters() const { return reinterpret_cast<int32_t*>(base_ + counter_offset_); }
-
- private:
-  char* base_ = nullptr;
-  std::size_t bytes_ = 0;
-  int64_t read_offset_ = 0;
-  int64_t read_bytes_ = 0;
-  int64_t counter_offset_ = 0;
 };
 
-/// Reads values [p, p + n) of band b of year y into dst with pread. False when they are not all
-/// there: the file ends, a read fails, or the offset lies beyond any file.
-bool read_segment(int fd, int64_t y, int64_t nbands, int64_t b, int64_t npixel, int64_t p,
-                  int64_t n, float* dst) {
-  int64_t offset = 0;
-  if (!raster::value_offset(y, nbands, b, npixel, p, &offset)) return false;
-  int64_t got = 0;
-  return raster::pread_full(fd, dst, n * 4, offset, &got) == raster::PreadEnd::whole;
+// Tiles of at most kMaxTile pixels, as many as a multiple of the threads. With "-sd", where
+// the band of a tile for every year fits, for all threads together, into the memory of one
+// year of input, tiles are made that small and each thread keeps its rows between the two
+// passes; otherwise the second pass reads them again, while they are still in the cache.
+Plan plan_run(const Args& a, int64_t nyear) {
+  Plan p;
+  p.npixel = a.npixel;
+  p.nbands = a.nbandsyear;
+  p.nyear = nyear;
+  p.stride = a.sd ? 2 : 1;
+  p.nvalues = raster::alloc_count({p.npixel, p.nbands});
+  p.nthreads = raster::threads_for(p.npixel, kPixelsPerThread, raster::default_thread_count());
+  const int64_t kept_tile =
+      a.sd ? std::min(kMaxTile, p.nvalues / p.nthreads / nyear - 2 * kAlign) : int64_t{0};
+  p.keep = kept_tile >= kMinKeptTile;
+  const int64_t max_tile = p.keep ? kept_tile : kMaxTile;
+  p.ntiles = std::max<int64_t>((p.npixel + max_tile - 1) / max_tile, p.nthreads);
+  p.ntiles = (p.ntiles + p.nthreads - 1) / p.nthreads * p.nthreads;
+  for (int64_t t = 0; t < p.ntiles; ++t) {
+    p.tile_len = std::max(p.tile_len, p.tile_begin(t + 1) - p.tile_begin(t));
+  }
+  // Never more rows than one year of input holds, for all threads together.
+  p.years_per_read =
+      std::max<int64_t>(1, std::min({nyear, kYearsPerRead, p.nvalues / (p.nthreads * p.tile_len)}));
+  p.rows = p.keep ? nyear : p.years_per_read;
+  const int64_t noutbands = p.nbands * p.stride + (a.gm ? 1 : 0);
+  p.nout = raster::alloc_count({noutbands, p.npixel});
+  return p;
 }
 
-/// The size of a regular file open on fd, or -1 for anything else.
-int64_t regular_size(int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<int64_t>(st.st_size);
+/// All working memory of a run in one mapping: the output values, one read buffer per thread
+/// and the work counters (tiles finished per band, bands finished per tile), each on pages of
+/// its own. It is rounded up to whole huge pages where that keeps it within the memory of the
+/// output and one year of input. Fresh pages read as zeros, so the counters start at 0 and
+/// cost nothing until used. A failed mapping ends the run with "Error allocating memory".
+raster::Workspace map_workspace(const Plan& p) {
+  std::vector<int64_t> parts = {raster::alloc_count({p.nout}, 4) * 4};
+  const int64_t read_bytes = raster::alloc_count({p.rows, p.tile_len}, 4) * 4;
+  parts.insert(parts.end(), static_cast<std::size_t>(p.nthreads), read_bytes);
+  parts.push_back(raster::alloc_count({p.nbands + p.ntiles}, 4) * 4);
+  int64_t limit = 0;
+  if (__builtin_add_overflow(p.nout, p.nvalues, &limit) ||
+      __builtin_mul_overflow(limit, 4, &limit)) {
+    limit = INT64_MAX;
+  }
+  raster::Workspace work;
+  if (!work.map(parts, kPage, limit)) raster::failu("Error allocating memory\n");
+  return work;
 }
 
-/// The output's bytes written with write(2) straight to the file's descriptor, in order, in
-/// pieces as they are complete. A failure is kept, not reported: the run reports it once
-/// every read is done, as a run that writes everything at the end would.
-class PieceWriter {
+/// The statistics of one run over its work items; member 0 writes complete bands out early.
+class MeanRun {
  public:
-  PieceWriter(int fd, const float* data) : fd_(fd), data_(reinterpret_cast<const char*>(data)) {}
-  /// Writes bytes [written(), end); nothing once a write has failed.
-  void write_to(int64_t end) {
-    while (errno_ == 0 && done_ < end) {
-      const ssize_t r = ::write(fd_, data_ + done_, static_cast<std::size_t>(end - done_));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) {
-        errno_ = errno;
-      } else {
-        done_ += r;
+  MeanRun(const Args& a, const Plan& p, const raster::Workspace& work, int fd)
+      : a_(a),
+        p_(p),
+        reader_(fd, p.npixel),
+        outv_(work.part<float>(0)),
+        work_(work),
+        tiles_done_(work.part<int32_t>(1 + static_cast<std::size_t>(p.nthreads))),
+        bands_done_(tiles_done_ + p.nbands) {}
+
+  /// Runs every item on the team; false when a year could not be read whole.
+  bool compute(raster::ThreadTeam& team, raster::InOrderWriter* early) {
+    const int64_t nitems = p_.ntiles * p_.nbands;
+    team.run([&](int k) {
+      float* const buf = work_.part<float>(1 + static_cast<std::size_t>(k));
+      for (;;) {
+        const int64_t i = next_item_.fetch_add(1, std::memory_order_relaxed);
+        if (i >= nitems || failed_.load(std::memory_order_relaxed)) return;
+        if (!do_item(buf, i / p_.ntiles, i % p_.ntiles)) {
+          failed_.store(true, std::memory_order_relaxed);
+        }
+        if (early != nullptr && k == 0) write_ready(*early);
       }
-    }
+    });
+    return !failed_.load();
   }
-  int64_t written() const { return done_; }
-  /// errno of the write that failed, 0 while none has.
-  int error() const { return errno_; }
+  const float* output() const { return outv_; }
 
  private:
-  int fd_;
-  const char* data_;
-  int64_t done_ = 0;
-  int errno_ = 0;
-};
+  // Mean of band b is output band b * stride, its sd band 2b + 1, the annual mean band
+  // nbands * stride.
+  float* mean_band(int64_t b) const { return outv_ + b * p_.stride * p_.npixel; }
+  float* sd_band(int64_t b) const { return outv_ + (2 * b + 1) * p_.npixel; }
+  float* annual() const { return outv_ + p_.nbands * p_.stride * p_.npixel; }
 
-/// The start of a team's task. Some schedulers (virtual machines that pack work onto few
-/// virtual processors) leave a thread woken while another one runs queued behind it until the
-/// next load balance, milliseconds later, about as long as a whole run; a thread that sleeps
-/// meets the same on waking. So each helper thread, once it runs, moves itself to a processor
-/// of its own among those the process may use and hands the choice back to the kernel at once,
-/// while member 0 stays where it is and waits for them without sleeping, yielding its processor
-/// to a helper queued there, for a millisecond at most (on a busy machine a helper may have to
-/// wait for a processor; the items it does not take are taken by the others). Placement only:
-/// the results never depend on it.
-class StartLine {
- public:
-  explicit StartLine(int nthreads) : nthreads_(nthreads) {
-    CPU_ZERO(&allowed_);
-    if (nthreads_ < 2 || sched_getaffinity(0, sizeof(allowed_), &allowed_) != 0) return;
-    const int home = sched_getcpu();
-    for (int c = 0; c < CPU_SETSIZE; ++c) {
-      if (CPU_ISSET(c, &allowed_) && c != home) others_.push_back(c);
-    }
-  }
-  void arrive(int k) {
-    if (k == 0) {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
-      while (started_.load(std::memory_order_acquire) < nthreads_ &&
-             std::chrono::steady_clock::now() < until) {
-        sched_yield();
-      }
-      return;
-    }
-    if (!others_.empty()) {
-      cpu_set_t one;
-      CPU_ZERO(&one);
-      CPU_SET(others_[static_cast<std::size_t>(k - 1) % others_.size()], &one);
-      if (sched_setaffinity(0, sizeof(one), &one) == 0) {
-        sched_setaffinity(0, sizeof(allowed_), &allowed_);
-      }
-    }
-    started_.fetch_add(1, std::memory_order_release);
+  // Reads years [y, y + nv) of band b of the tile [q0, q0 + n) into buf, one row per year.
+  bool read_years(float* buf, int64_t y, int64_t nv, int64_t b, int64_t q0, int64_t n) const {
+    return !failed_.load(std::memory_order_relaxed) &&
+           reader_.read_pixels(y * p_.nbands + b, p_.nbands, nv, q0, q0 + n, buf, p_.tile_len) ==
+               raster::PreadEnd::whole;
   }
 
- private:
-  int nthreads_;
-  cpu_set_t allowed_;
-  std::vector<int> others_;
-  std::atomic<int> started_{1};
+  bool add_means(float* buf, int64_t b, int64_t q0, int64_t n, float* sum) const {
+    std::fill_n(sum, n, 0.0f);
+    for (int64_t y = a_.startyear; y <= a_.endyear; y += p_.years_per_read) {
+      const int64_t nv = std::min(p_.years_per_read, int64_t{a_.endyear} - y + 1);
+      float* const rows_y = p_.keep ? buf + (y - a_.startyear) * p_.tile_len : buf;
+      if (!read_years(rows_y, y, nv, b, q0, n)) return false;
+      add_values(sum, rows_y, p_.tile_len, nv, n);
+    }
+    finish_means(sum, n, p_.nyear);
+    return true;
+  }
+
+  bool add_deviations(float* buf, int64_t b, int64_t q0, int64_t n, const float* mean) const {
+    float* const sq = sd_band(b) + q0;
+    std::fill_n(sq, n, 0.0f);
+    if (p_.keep) {
+      add_squared_deviations(sq, buf, p_.tile_len, p_.nyear, mean, n);
+    } else {
+      for (int64_t y = a_.startyear; y <= a_.endyear; y += p_.years_per_read) {
+        const int64_t nv = std::min(p_.years_per_read, int64_t{a_.endyear} - y + 1);
+        if (!read_years(buf, y, nv, b, q0, n)) return false;
+        add_squared_deviations(sq, buf, p_.tile_len, nv, mean, n);
+      }
+    }
+    finish_sds(sq, n, p_.nyear);
+    return true;
+  }
+
+  bool do_item(float* buf, int64_t b, int64_t t) {
+    const int64_t q0 = p_.tile_begin(t);
+    const int64_t n = p_.tile_begin(t + 1) - q0;
+    float* const sum = mean_band(b) + q0;
+    if (!add_means(buf, b, q0, n, sum)) return false;
+    if (a_.sd && !add_deviations(buf, b, q0, n, sum)) return false;
+    // The thread that finishes the tile's last band sees every other band's means.
+    if (a_.gm &&
+        std::atomic_ref<int32_t>(bands_done_[t]).fetch_add(1, std::memory_order_acq_rel) + 1 ==
+            p_.nbands) {
+      const float bands_div = static_cast<float>(a_.nbandsyear);
+      std::fill_n(annual() + q0, n, 0.0f);
+      for (int64_t c = 0; c < p_.nbands; ++c) {
+        add_annual(annual() + q0, mean_band(c) + q0, n, bands_div);
+      }
+    }
+    std::atomic_ref<int32_t>(tiles_done_[b]).fetch_add(1, std::memory_order_release);
+    return true;
+  }
+
+  // The output bands of input band b are complete once all its tiles are.
+  void write_ready(raster::InOrderWriter& early) {
+    int64_t b = bands_out_;
+    while (b < p_.nbands &&
+           std::atomic_ref<int32_t>(tiles_done_[b]).load(std::memory_order_acquire) == p_.ntiles) {
+      ++b;
+    }
+    if (b > bands_out_) early.write_to(b * p_.stride * p_.npixel * 4);
+    bands_out_ = b;
+  }
+
+  const Args& a_;
+  const Plan& p_;
+  const raster::BandReader reader_;
+  float* const outv_;
+  const raster::Workspace& work_;
+  int32_t* const tiles_done_;
+  int32_t* const bands_done_;
+  std::atomic<int64_t> next_item_{0};
+  std::atomic<bool> failed_{false};
+  int64_t bands_out_ = 0;  ///< input bands whose output bands are written (member 0's)
 };
 
 }  // namespace
@@ -241,156 +270,42 @@ int run(const Args& a) {
   raster::refuse_output_over_input(inputs, outputs);
   raster::OutFile out = raster::OutFile::open(a.ofile);
 
-  const int64_t npixel = a.npixel;
-  const int64_t nbands = a.nbandsyear;
-  const int64_t stride = a.sd ? 2 : 1;                            // output bands per input band
-  const int64_t nvalues = raster::alloc_count({npixel, nbands});  // values of one year
-  const int64_t noutbands = nbands * stride + (a.gm ? 1 : 0);
+  const Plan plan = plan_run(a, nyear);
+  const raster::Workspace work = map_workspace(plan);
+  MeanRun mean(a, plan, work, fileno(in.get()));
 
-  // Tiles of at most kMaxTile pixels, as many as a multiple of the threads. With "-sd", where
-  // the band of a tile for every year fits, for all threads together, into the memory of one
-  // year of input, tiles are made that small and each thread keeps its rows between the two
-  // passes; otherwise the second pass reads them again, while they are still in the cache.
-  const int nthreads =
-      raster::threads_for(npixel, kPixelsPerThread, raster::default_thread_count());
-  const int64_t kept_tile =
-      a.sd ? std::min(kMaxTile, nvalues / nthreads / nyear - 2 * kAlign) : int64_t{0};
-  const bool keep = kept_tile >= kMinKeptTile;
-  const int64_t max_tile = keep ? kept_tile : kMaxTile;
-  int64_t ntiles = std::max<int64_t>((npixel + max_tile - 1) / max_tile, nthreads);
-  ntiles = round_up(ntiles, nthreads);
-  const auto tile_begin = [&](int64_t t) {
-    return raster::block_begin(npixel, static_cast<int>(ntiles), static_cast<int>(t), kAlign);
-  };
-  int64_t tile_len = 0;
-  for (int64_t t = 0; t < ntiles; ++t) {
-    tile_len = std::max(tile_len, tile_begin(t + 1) - tile_begin(t));
-  }
-  // Never more rows than one year of input holds, for all threads together.
-  const int64_t years_per_read =
-      std::max<int64_t>(1, std::min({nyear, kYearsPerRead, nvalues / (nthreads * tile_len)}));
-  const int64_t rows = keep ? nyear : years_per_read;  // rows of a read buffer, one per year
-  const int64_t nout = raster::alloc_count({noutbands, npixel});
-  // Memory: the output and one year of input, or less.
-  int64_t limit = 0;
-  if (__builtin_add_overflow(nout, nvalues, &limit) || __builtin_mul_overflow(limit, 4, &limit)) {
-    limit = INT64_MAX;
-  }
-  const Workspace work(nout, nthreads, raster::alloc_count({rows, tile_len}), nbands + ntiles,
-                       limit);
-  // Tiles finished per band and bands finished per tile, taken through atomic_ref.
-  int32_t* const tiles_done = work.counters();
-  int32_t* const bands_done = tiles_done + nbands;
-
-  // Mean of band b is output band b * stride, its sd band 2b + 1, the annual mean band
-  // nbands * stride.
-  float* const outv = work.output();
-  const auto mean_band = [&](int64_t b) { return outv + b * stride * npixel; };
-  const auto sd_band = [&](int64_t b) { return outv + (2 * b + 1) * npixel; };
-  float* const annual = outv + nbands * stride * npixel;
-  const float bands_div = static_cast<float>(a.nbandsyear);
-  const int fd = fileno(in.get());
-
-  // The output bands of input band b are complete once all its tiles are. Into a regular file,
-  // and from an input that holds every year asked for, member 0 writes them out then, between
-  // its items. Should a read fail all the same (a device error), the file is emptied before
-  // the run fails, so that it ends as a run that writes at the end would leave it.
+  // Into a regular file, and from an input that holds every year asked for, member 0 writes
+  // the output bands out as they are complete, between its items. Should a read fail all the
+  // same (a device error), the file is emptied before the run fails, so that it ends as a run
+  // that writes at the end would leave it.
   int64_t need = 0;
   const bool early =
-      raster::value_offset(int64_t{a.endyear} + 1, a.nbandsyear, 0, npixel, 0, &need) &&
-      regular_size(fd) >= need && regular_size(fileno(out.get())) >= 0;
-  PieceWriter writer(fileno(out.get()), outv);
-  int64_t bands_out = 0;
-  const auto write_ready = [&] {
-    int64_t b = bands_out;
-    while (b < nbands &&
-           std::atomic_ref<int32_t>(tiles_done[b]).load(std::memory_order_acquire) == ntiles) {
-      ++b;
-    }
-    if (b > bands_out) writer.write_to(b * stride * npixel * 4);
-    bands_out = b;
-  };
-
-  std::atomic<int64_t> next_item{0};
-  std::atomic<bool> failed{false};
-  // Reads years [y, y + nv) of band b of the tile [q0, q0 + n) into buf, one row per year.
-  const auto read_years = [&](float* buf, int64_t y, int64_t nv, int64_t b, int64_t q0, int64_t n) {
-    for (int64_t j = 0; j < nv; ++j) {
-      if (!read_segment(fd, y + j, nbands, b, npixel, q0, n, buf + j * tile_len)) return false;
-    }
-    return true;
-  };
-  const auto do_item = [&](float* buf, int64_t b, int64_t t) {
-    const int64_t q0 = tile_begin(t);
-    const int64_t n = tile_begin(t + 1) - q0;
-    float* const sum = mean_band(b) + q0;
-    std::fill_n(sum, n, 0.0f);
-    for (int64_t y = a.startyear; y <= a.endyear; y += years_per_read) {
-      const int64_t nv = std::min(years_per_read, int64_t{a.endyear} - y + 1);
-      float* const rows_y = keep ? buf + (y - a.startyear) * tile_len : buf;
-      if (failed.load(std::memory_order_relaxed) || !read_years(rows_y, y, nv, b, q0, n)) {
-        return false;
-      }
-      add_values(sum, rows_y, tile_len, nv, n);
-    }
-    finish_means(sum, n, nyear);
-    if (a.sd) {
-      float* const sq = sd_band(b) + q0;
-      std::fill_n(sq, n, 0.0f);
-      if (keep) {
-        add_squared_deviations(sq, buf, tile_len, nyear, sum, n);
-      } else {
-        for (int64_t y = a.startyear; y <= a.endyear; y += years_per_read) {
-          const int64_t nv = std::min(years_per_read, int64_t{a.endyear} - y + 1);
-          if (failed.load(std::memory_order_relaxed) || !read_years(buf, y, nv, b, q0, n)) {
-            return false;
-          }
-          add_squared_deviations(sq, buf, tile_len, nv, sum, n);
-        }
-      }
-      finish_sds(sq, n, nyear);
-    }
-    // The thread that finishes the tile's last band sees every other band's means.
-    if (a.gm &&
-        std::atomic_ref<int32_t>(bands_done[t]).fetch_add(1, std::memory_order_acq_rel) + 1 ==
-            nbands) {
-      std::fill_n(annual + q0, n, 0.0f);
-      for (int64_t c = 0; c < nbands; ++c) {
-        add_annual(annual + q0, mean_band(c) + q0, n, bands_div);
-      }
-    }
-    std::atomic_ref<int32_t>(tiles_done[b]).fetch_add(1, std::memory_order_release);
-    return true;
-  };
+      raster::value_offset(int64_t{a.endyear} + 1, a.nbandsyear, 0, plan.npixel, 0, &need) &&
+      in.is_regular() && in.size() >= need && out.is_regular();
+  raster::InOrderWriter writer(out, mean.output());
+  bool complete = false;
   {
-    raster::ThreadTeam team(nthreads);
-    StartLine start(nthreads);
-    const int64_t nitems = ntiles * nbands;
-    team.run([&](int k) {
-      start.arrive(k);
-      float* const buf = work.read_buffer(k);
-      for (;;) {
-        const int64_t i = next_item.fetch_add(1, std::memory_order_relaxed);
-        if (i >= nitems || failed.load(std::memory_order_relaxed)) return;
-        if (!do_item(buf, i / ntiles, i % ntiles)) failed.store(true, std::memory_order_relaxed);
-        if (early && k == 0) write_ready();
-      }
-    });
+    raster::ThreadTeam team(plan.nthreads);
+    complete = mean.compute(team, early ? &writer : nullptr);
   }
   // A year that cannot be reached or is not there in full.
-  if (failed.load()) {
+  if (!complete) {
     if (writer.written() > 0) out.discard();
     raster::fail_exact("Error reading from file\n");
   }
   if (early) {
-    writer.write_to(nout * 4);
+    writer.write_to(plan.nout * 4);
     if (writer.error() != 0) out.fail_write(writer.error());
   } else {
-    out.write_floats(outv, nout);
+    out.write_floats(mean.output(), plan.nout);
   }
   in = raster::InFile();  // the input is closed first, then the output (checked)
   out.close();
   return 0;
+}
+
+int run_mean(int argc, char** argv) {
+  return raster::run_program([&] { return run(parse_args(argc, argv)); });
 }
 
 }  // namespace meantool

@@ -5,6 +5,10 @@
 
 namespace meantool {
 
+/// The whole tool as a library entry: returns the exit status, its files closed, and prints
+/// nothing after returning.
+int run_mean(int argc, char** argv);
+
 /// The command line, as read: positional numbers as atoi reads them, flags by exact whole words.
 struct Args {
   const char* ifile = nullptr;
@@ -20,7 +24,8 @@ struct Args {
 /// Reads the command line; too few arguments end the run with the usage text.
 Args parse_args(int argc, char** argv);
 
-/// Runs the whole tool; returns the exit status of a successful run (failures end the process).
+/// Runs the tool on its arguments; returns the exit status of a successful run (a failure
+/// throws the Fatal that run_mean reports).
 int run(const Args& a);
 
 // Kernels over n consecutive pixels of one band (kernels.cpp). Each pixel's sums run in the

@@ -21,28 +21,54 @@ on_lattice <- function(v, offset, res) {
   all(abs(v - (offset + k * res)) <= grid_tolerance)
 }
 
-infer_res <- function(lon) {
+infer_res <- function(lon, west = -180) {
   for (r in grid_res_candidates) {
-    if (on_lattice(lon, -180 + r / 2, r)) return(r)
+    if (on_lattice(lon, normal_west(west, r) + r / 2, r)) return(r)
   }
   stop(sprintf(paste0("the grid's longitudes fit none of the resolutions %s degrees; ",
                       "give 'res'"), paste(format(grid_res_candidates, digits = 4),
                                            collapse = ", ")), call. = FALSE)
 }
 
-check_lon_res <- function(lon, res) {
-  k <- round_half_up((lon + 180 - res / 2) / res)
-  off <- which(abs(lon - (-180 + res / 2 + k * res)) > grid_tolerance)
+check_lon_res <- function(lon, res, west = -180) {
+  west <- normal_west(west, res)
+  k <- round_half_up((lon - west - res / 2) / res)
+  off <- which(abs(lon - (west + res / 2 + k * res)) > grid_tolerance)
   if (length(off)) {
-    stop(sprintf("pixel %d (longitude %s) is not on a cell centre of a %s degree grid",
-                 off[1L], format(lon[off[1L]]), format(res, digits = 4)), call. = FALSE)
+    stop(sprintf("pixel %d (longitude %s) is not on a cell centre of a %s degree grid%s",
+                 off[1L], format(lon[off[1L]]), format(res, digits = 4),
+                 if (west == -180) "" else sprintf(" from %s", format(west, digits = 15))),
+         call. = FALSE)
   }
   res
 }
 
-infer_convention <- function(lat, res) {
-  centre <- abs(lat - (90 - (round_half_up((90 - lat) / res - 0.5) + 0.5) * res)) <= grid_tolerance
-  edge <- abs(lat - (90 - round_half_up((90 - lat) / res) * res)) <= grid_tolerance
+# The lattice origin (docs/import.md): column 0's western edge in (-180 - res, -180], row 0's
+# northern edge in [90, 90 + res), as the suite's tools bring any origin there.
+normal_west <- function(west, res) west + floor((-180 - west) / res + 1e-9) * res
+normal_north <- function(north, res) north - floor((north - 90) / res + 1e-9) * res
+
+# Degrees as sidecars write them: "0.5", "-180.5" or a fraction such as "2/3".
+parse_degrees <- function(text, what) {
+  parts <- strsplit(trimws(text), "/", fixed = TRUE)[[1L]]
+  x <- suppressWarnings(as.numeric(parts))
+  if (!length(x) || length(x) > 2L || anyNA(x) || (length(x) == 2L && x[2L] == 0)) {
+    stop(sprintf("%s is not a number of degrees: '%s'", what, text), call. = FALSE)
+  }
+  if (length(x) == 2L) x[1L] / x[2L] else x
+}
+
+parse_origin <- function(text, what) {
+  parts <- strsplit(trimws(text), "[[:space:]]+")[[1L]]
+  if (length(parts) != 2L) stop(sprintf("%s is not two numbers W N: '%s'", what, text),
+                                call. = FALSE)
+  c(parse_degrees(parts[1L], what), parse_degrees(parts[2L], what))
+}
+
+infer_convention <- function(lat, res, north = 90) {
+  centre <- abs(lat - (north - (round_half_up((north - lat) / res - 0.5) + 0.5) * res)) <=
+    grid_tolerance
+  edge <- abs(lat - (north - round_half_up((north - lat) / res) * res)) <= grid_tolerance
   if (all(centre)) return("centre")
   if (all(edge)) return("northedge")
   p <- which(!centre & !edge)[1L]
@@ -78,18 +104,34 @@ check_convention <- function(convention) {
   convention
 }
 
-# Where every pixel of a grid lies on the full grid: resolution, convention, 0-based rows and
-# columns (row 0 at the north), and the grid's size.
-grid_placement <- function(grid, res = NULL, convention = NULL) {
+check_origin <- function(origin) {
+  if (!is.numeric(origin) || length(origin) != 2L || anyNA(origin) || any(!is.finite(origin))) {
+    stop("'origin' must be two numbers of degrees: the western edge of the first column and the ",
+         "northern edge of the first row", call. = FALSE)
+  }
+  as.double(origin)
+}
+
+# Where every pixel of a grid lies on the full grid of its lattice: resolution, lattice origin,
+# convention, 0-based rows and columns (row 0 at the north), and the grid's size.
+grid_placement <- function(grid, res = NULL, convention = NULL, origin = NULL) {
   g <- as_grid_matrix(grid)
   lon <- g[, 1L]
   lat <- g[, 2L]
-  res <- if (is.null(res)) infer_res(lon) else check_lon_res(lon, check_res(res))
-  convention <- if (is.null(convention)) infer_convention(lat, res) else check_convention(convention)
+  origin <- if (is.null(origin)) c(-180, 90) else check_origin(origin)
+  res <- if (is.null(res)) infer_res(lon, origin[1L]) else
+    check_lon_res(lon, check_res(res), origin[1L])
+  west <- normal_west(origin[1L], res)
+  north <- normal_north(origin[2L], res)
+  if (north - res / 2 >= 90 - 1e-9) {
+    stop("the lattice origin puts cell centres on a pole (a node-registered grid)", call. = FALSE)
+  }
+  convention <- if (is.null(convention)) infer_convention(lat, res, north) else
+    check_convention(convention)
   nlon <- round(360 / res)
-  nlat <- round(180 / res)
-  col <- round_half_up((lon + 180) / res - 0.5)
-  row <- round_half_up((90 - lat) / res - if (convention == "centre") 0.5 else 0)
+  nlat <- ceiling((north + 90) / res - 0.5 - 1e-9)
+  col <- round_half_up((lon - 360 * floor((lon - west) / 360) - west) / res - 0.5)
+  row <- round_half_up((north - lat) / res - if (convention == "centre") 0.5 else 0)
   off <- which(col < 0 | col >= nlon | row < 0 | row >= nlat)
   if (length(off)) {
     stop(sprintf("pixel %d (lon %s, lat %s) falls outside the globe on a %s degree grid",
@@ -102,8 +144,9 @@ grid_placement <- function(grid, res = NULL, convention = NULL) {
     stop(sprintf("pixels %d and %d fall into the same cell of a %s degree grid",
                  match(cell[dup[1L]], cell), dup[1L], format(res, digits = 4)), call. = FALSE)
   }
-  list(res = res, convention = convention, nlon = nlon, nlat = nlat, row = row, col = col,
-       cell = cell, lon = -180 + (col + 0.5) * res, lat = 90 - (row + 0.5) * res)
+  list(res = res, west = west, north = north, convention = convention, nlon = nlon,
+       nlat = nlat, row = row, col = col, cell = cell, lon = west + (col + 0.5) * res,
+       lat = north - (row + 0.5) * res)
 }
 
 # Layer names: years (and bands of the year) when the sidecar tells them, else band numbers.
@@ -115,14 +158,15 @@ layer_names <- function(bands, per_year = NULL, first_year = NULL) {
 }
 
 as_spatraster <- function(x, grid = NULL, res = NULL, convention = NULL, bands = NULL,
-                          npixel = NULL) {
+                          npixel = NULL, origin = NULL) {
   need_terra()
   meta <- list()
   if (is.character(x)) {
-    meta <- raster_file_meta(x, grid, res, convention, npixel)
+    meta <- raster_file_meta(x, grid, res, convention, npixel, origin)
     grid <- meta$grid
     res <- meta$res
     convention <- meta$convention
+    origin <- meta$origin
     x <- read_bands(x, meta$npixel, meta$bands, bands)
     bands <- attr(x, "bands")
   } else {
@@ -136,13 +180,14 @@ as_spatraster <- function(x, grid = NULL, res = NULL, convention = NULL, bands =
   if (is.null(grid)) {
     stop("'grid' is needed: a grid file name or a matrix from read_grid()", call. = FALSE)
   }
-  p <- grid_placement(grid, res, convention)
+  p <- grid_placement(grid, res, convention, origin)
   if (length(p$cell) != nrow(x)) {
     stop(sprintf("the grid has %d pixels, but 'x' has %d rows", length(p$cell), nrow(x)),
          call. = FALSE)
   }
-  r <- terra::rast(nrows = p$nlat, ncols = p$nlon, nlyrs = ncol(x), xmin = -180, xmax = 180,
-                   ymin = -90, ymax = 90, crs = "EPSG:4326")
+  r <- terra::rast(nrows = p$nlat, ncols = p$nlon, nlyrs = ncol(x), xmin = p$west,
+                   xmax = p$west + p$nlon * p$res, ymin = p$north - p$nlat * p$res,
+                   ymax = p$north, crs = "EPSG:4326")
   v <- matrix(NA_real_, p$nlat * p$nlon, ncol(x))
   v[p$cell, ] <- x
   terra::values(r) <- v
@@ -157,7 +202,7 @@ as_spatraster <- function(x, grid = NULL, res = NULL, convention = NULL, bands =
   r
 }
 
-from_spatraster <- function(r, grid, res = NULL, convention = NULL) {
+from_spatraster <- function(r, grid, res = NULL, convention = NULL, origin = NULL) {
   need_terra()
   if (!inherits(r, "SpatRaster")) {
     stop("'r' must be a terra SpatRaster; it is ", describe_type(r), call. = FALSE)
@@ -167,7 +212,7 @@ from_spatraster <- function(r, grid, res = NULL, convention = NULL) {
     stop(sprintf("'r' has cells of %s x %s degrees; the suite's grids have square cells",
                  format(rres[1L]), format(rres[2L])), call. = FALSE)
   }
-  p <- grid_placement(grid, res, convention)
+  p <- grid_placement(grid, res, convention, origin)
   if (any(abs(rres - p$res) > 1e-9 * p$res)) {
     stop(sprintf("'r' has cells of %s degrees, the grid %s degrees", format(rres[1L]),
                  format(p$res)), call. = FALSE)
@@ -183,7 +228,7 @@ from_spatraster <- function(r, grid, res = NULL, convention = NULL) {
 }
 
 # The raw file's sidecar and the arguments, merged: the arguments win.
-raster_file_meta <- function(file, grid, res, convention, npixel) {
+raster_file_meta <- function(file, grid, res, convention, npixel, origin = NULL) {
   check_path(file)
   h <- read_sidecar(file)
   num <- function(key) if (!is.null(h[[key]])) as.numeric(h[[key]])
@@ -199,6 +244,13 @@ raster_file_meta <- function(file, grid, res, convention, npixel) {
     h <- list()
     samples <- NULL
   }
+  key_of <- function(key) sprintf("'%s' of '%s'", key, hdr)
+  if (is.null(res) && !is.null(h[["rastertools resolution"]])) {
+    res <- parse_degrees(h[["rastertools resolution"]], key_of("rastertools resolution"))
+  }
+  if (is.null(origin) && !is.null(h[["rastertools lattice origin"]])) {
+    origin <- parse_origin(h[["rastertools lattice origin"]], key_of("rastertools lattice origin"))
+  }
   if (is.null(grid) && !is.null(h[["rastertools grid file"]])) {
     grid <- h[["rastertools grid file"]]
     if (!grepl("^/", grid)) grid <- file.path(dirname(hdr), grid)
@@ -211,7 +263,7 @@ raster_file_meta <- function(file, grid, res, convention, npixel) {
          call. = FALSE)
   }
   list(grid = grid, npixel = npixel, bands = num("bands"),
-       res = if (is.null(res)) num("rastertools resolution") else res,
+       res = res, origin = origin,
        convention = if (is.null(convention)) h[["rastertools grid convention"]] else convention,
        per_year = num("rastertools bands per year"), first_year = num("rastertools first year"),
        variable = h[["rastertools variable"]], units = h[["rastertools units"]],

@@ -118,6 +118,41 @@ test_that("a sidecar gives the defaults; arguments win; bad headers are refused"
   expect_identical(dim(r), c(90, 180, 3))
 })
 
+test_that("the sidecar's lattice origin and exact resolution place the pixels", {
+  skip_if_not_installed("terra")
+  d <- tempfile()
+  dir.create(d)
+  on.exit(unlink(d, recursive = TRUE))
+  # CDO's r360x180: centres on whole degrees, the first column from 180.5 W
+  g <- cbind(c(0, 179, -180), c(89.5, 0.5, -89.5))
+  write_grid(g, file.path(d, "g.grid"))
+  f <- file.path(d, "x.bin")
+  write_raster(matrix(c(1, 2, 3), 3), f)
+  write_sidecar_for(f, samples = 3, bands = 1, rastertools_grid_file = "g.grid",
+                    rastertools_resolution = "1", rastertools_lattice_origin = "-180.5 90",
+                    rastertools_grid_convention = "centre")
+  r <- as_spatraster(f)
+  expect_equal(as.vector(terra::ext(r)), c(xmin = -180.5, xmax = 179.5, ymin = -90, ymax = 90))
+  expect_identical(terra::extract(r, g)[[1]], c(1, 2, 3))
+  expect_identical(terra::colFromX(r, c(-180, 0, 179)), c(1, 181, 360))
+  expect_identical(unname(from_spatraster(r, file.path(d, "g.grid"),
+                                          origin = c(-180.5, 90))[, 1]), c(1, 2, 3))
+  # without the origin, whole degrees are no cell centres of a 1 degree grid
+  expect_error(as_spatraster(c(1, 2, 3), g, res = 1), "is not on a cell centre of a 1 degree")
+  # a resolution written as a fraction
+  g3 <- cbind(-180 + 1 / 3, 90 - 1 / 3)
+  write_grid(g3, file.path(d, "g.grid"))
+  write_sidecar_for(f, samples = 1, rastertools_grid_file = "g.grid",
+                    rastertools_resolution = "2/3", rastertools_grid_convention = "centre")
+  write_raster(matrix(7, 1), f)
+  r3 <- as_spatraster(f)
+  expect_identical(terra::res(r3), c(2 / 3, 2 / 3))
+  expect_identical(dim(r3), c(270, 540, 1))
+  write_sidecar_for(f, samples = 1, rastertools_grid_file = "g.grid",
+                    rastertools_resolution = "2/x")
+  expect_error(as_spatraster(f), "'rastertools resolution' of .* is not a number of degrees")
+})
+
 test_that("brindle() on a SpatRaster equals brindle() on its matrix", {
   skip_if_not_installed("terra")
   r <- as_spatraster(extdata("europe_tas.bin"))
