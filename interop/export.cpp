@@ -1,4 +1,5 @@
 // rastertools export: a raw raster file and its grid to NetCDF-4 (CF-1.8), GeoTIFF or COG.
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -220,7 +221,10 @@ int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& ful
                      std::vector<float>& pixels) {
   const std::vector<int64_t>& cells = job.grid->cells;
   pixels.resize(cells.size());
-  job.raw->read_band(band, pixels);
+  if (job.band_source)
+    job.band_source(band, pixels);
+  else
+    job.raw->read_band(band, pixels);
   const GlobalGrid& g = job.grid->global;
   try {
     full.assign(static_cast<size_t>(g.ncell()), kFillValue);

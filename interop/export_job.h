@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,15 @@ enum class ExportFormat { netcdf, gtiff, cog };
 struct ExportJob {
   const RawFile* raw = nullptr;
   const PlacedGrid* grid = nullptr;
-  BandRange bands;                    ///< bands of the raw file written
-  std::optional<int64_t> first_year;  ///< a time axis when set (with bands_per_year)
+  /// When set, band b comes from here (npixel values) instead of the raw file: outputs
+  /// computed in memory, one band at a time.
+  std::function<void(int64_t band, std::span<float> dst)> band_source;
+  /// When not empty, the time and bounds of each written band, in days since the first year's
+  /// 1 January, instead of band_time's (seasons, windows of months).
+  std::vector<BandTime> times;
+  std::optional<std::string> cell_methods;  ///< CF cell_methods of the variable
+  BandRange bands;                          ///< bands of the raw file written
+  std::optional<int64_t> first_year;        ///< a time axis when set (with bands_per_year)
   int64_t bands_per_year = 1;
   Calendar calendar;
   std::string variable = "value";

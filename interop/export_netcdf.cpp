@@ -116,6 +116,7 @@ void define_data(const NcFile& nc, const ExportJob& job, Ids& ids) {
            "missing_value");
   if (job.long_name) nc.text(ids.data, "long_name", *job.long_name);
   if (job.units) nc.text(ids.data, "units", *job.units);
+  if (job.cell_methods) nc.text(ids.data, "cell_methods", *job.cell_methods);
 }
 
 void define_globals(const NcFile& nc, const ExportJob& job) {
@@ -156,7 +157,9 @@ void write_time(const NcFile& nc, const ExportJob& job, const Ids& ids, size_t k
     nc.check(nc_put_var1_int(nc.id(), ids.time, &k, &b), "band");
     return;
   }
-  const BandTime t = band_time(job.calendar.kind, *job.first_year, job.bands_per_year, band);
+  const BandTime t = job.times.empty()
+                         ? band_time(job.calendar.kind, *job.first_year, job.bands_per_year, band)
+                         : job.times[k];
   const double bounds[2] = {t.start, t.end};
   const size_t start[2] = {k, 0};
   const size_t count[2] = {1, 2};

@@ -1,4 +1,5 @@
 // rastertools import: the command line of import_run.
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <string>

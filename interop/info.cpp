@@ -2,6 +2,7 @@
 // count, extent, resolution, convention and placement of a grid file; whether the two agree.
 #include "info.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

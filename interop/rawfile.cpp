@@ -30,10 +30,15 @@ void RawFile::warn_leftover(const char* program) const {
 }
 
 void RawFile::read_band(int64_t band, std::span<float> dst) const {
-  const int64_t bytes = npixel_ * 4;
+  read_pixels(band, 0, dst.first(static_cast<size_t>(npixel_)));
+}
+
+void RawFile::read_pixels(int64_t band, int64_t pixel_begin, std::span<float> dst) const {
+  const int64_t bytes = static_cast<int64_t>(dst.size()) * 4;
+  const int64_t offset = raster::band_offset(band, npixel_) + pixel_begin * 4;
   int64_t got = 0;
-  const raster::PreadEnd end = raster::pread_full(fileno(file_.get()), dst.data(), bytes,
-                                                  raster::band_offset(band, npixel_), &got);
+  const raster::PreadEnd end =
+      raster::pread_full(fileno(file_.get()), dst.data(), bytes, offset, &got);
   if (end == raster::PreadEnd::error)
     throw ToolError("cannot read band " + std::to_string(band) + " of " + path_ + ": " +
                     std::strerror(errno));

@@ -26,6 +26,9 @@ class RawFile {
   void warn_leftover(const char* program) const;
   /// Reads band `band` (0-based) into `dst` (npixel values); a ToolError on a short read.
   void read_band(int64_t band, std::span<float> dst) const;
+  /// Reads dst.size() values of band `band` from pixel `pixel_begin` on (pread: safe from
+  /// several threads at once); a ToolError on a short read.
+  void read_pixels(int64_t band, int64_t pixel_begin, std::span<float> dst) const;
 
  private:
   std::string path_;

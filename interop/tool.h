@@ -5,7 +5,6 @@
 // and their outputs (a temporary name renamed on success, or a device or FIFO written through).
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -15,6 +14,13 @@
 #include <vector>
 
 #include "report.h"
+
+// Declared only: CLI11's header costs seconds of compile time in every file that includes it, so
+// only the files that build command lines include <CLI/CLI.hpp>.
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
 namespace interop {
 

@@ -1,4 +1,5 @@
 // rastertools map: one band of a raw raster file on its grid, as a PNG map.
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <limits>
 #include <optional>

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <string>
 
+#include "drawing.h"
 #include "frame.h"
 #include "tool.h"
 
@@ -33,40 +33,6 @@ constexpr int max_title_lines = 3;
 constexpr double title_font = 15;
 constexpr double label_font = 11;
 constexpr double frame_font = 10;
-const char* const font_family = "DejaVu Sans";
-
-struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDeleter {
-  void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-using Context = std::unique_ptr<cairo_t, ContextDeleter>;
-
-// Widths of texts as cairo draws them, for the layout (on a surface of one pixel).
-class Measure {
- public:
-  Measure()
-      : surf_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1)),
-        cr_(cairo_create(surf_.get())) {}
-  double width(const std::string& text, double size, bool bold = false) {
-    cairo_select_font_face(cr_.get(), font_family, CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr_.get(), size);
-    cairo_text_extents_t e;
-    cairo_text_extents(cr_.get(), text.c_str(), &e);
-    return e.x_advance;
-  }
-
- private:
-  Surface surf_;
-  Context cr_;
-};
-
-void set_colour(cairo_t* cr, Rgb c) {
-  cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0);
-}
 
 uint32_t pixel_of(Rgb c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | uint32_t{c.b}; }
 
@@ -101,61 +67,12 @@ void draw_cells(cairo_surface_t* surf, const CellField& f, const MapStyle& s, co
   cairo_surface_mark_dirty(surf);
 }
 
-// anchor: 0 puts the text's start at x, 0.5 its middle, 1 its end.
-void draw_text(cairo_t* cr, const std::string& text, double x, double y, double size, bool bold,
-               double anchor) {
-  cairo_select_font_face(cr, font_family, CAIRO_FONT_SLANT_NORMAL,
-                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  cairo_set_font_size(cr, size);
-  cairo_text_extents_t e;
-  cairo_text_extents(cr, text.c_str(), &e);
-  cairo_move_to(cr, x - anchor * e.x_advance, y);
-  cairo_show_text(cr, text.c_str());
-}
-
-// Words to lines no wider than `room` (a word wider than the room gets a line of its own).
-std::vector<std::string> wrap(Measure& m, const std::string& text, double size, double room) {
-  std::vector<std::string> lines;
-  std::string line;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find(' ', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(at, end - at);
-    at = end + 1;
-    if (word.empty()) continue;
-    const std::string longer = line.empty() ? word : line + " " + word;
-    if (line.empty() || m.width(longer, size, true) <= room) {
-      line = longer;
-    } else {
-      lines.push_back(line);
-      line = word;
-    }
-  }
-  lines.push_back(line);
-  return lines;
-}
-
 // The title in at most max_title_lines lines, in a smaller font when it needs more or a word
 // is wider than the image.
 void fit_title(Measure& m, const std::string& title, double room, Layout* l) {
-  for (double size = title_font;; size *= 0.92) {
-    std::vector<std::string> lines = wrap(m, title, size, room);
-    double widest = 0;
-    for (const std::string& s : lines) widest = std::max(widest, m.width(s, size, true));
-    if (lines.size() <= max_title_lines && widest <= room) {
-      // Lines of even length: the narrowest room that needs no more lines.
-      double lo = 0, hi = widest;
-      for (int i = 0; i < 12 && lines.size() > 1; ++i) {
-        const double mid = (lo + hi) / 2;
-        (wrap(m, title, size, mid).size() > lines.size() ? lo : hi) = mid;
-      }
-      if (lines.size() > 1) lines = wrap(m, title, size, hi);
-      l->title_lines = std::move(lines);
-      l->title_size = size;
-      return;
-    }
-  }
+  FittedText t = fit_text(m, title, title_font, room, max_title_lines, true);
+  l->title_lines = std::move(t.lines);
+  l->title_size = t.size;
 }
 
 // The ticks of one edge of the frame, from `lo` degrees at pixel `origin` on, `px` pixels per
@@ -344,29 +261,6 @@ void draw_legend(cairo_t* cr, const MapStyle& s, const Layout& l) {
   draw_swatch(cr, l.no_pixel_swatch_x, l.legend_y, l.swatch, no_pixel_colour, no_pixel_text);
 }
 
-void check_cairo(cairo_status_t st, const std::string& what) {
-  if (st != CAIRO_STATUS_SUCCESS)
-    throw interop::ToolError(what + ": " + cairo_status_to_string(st));
-}
-
-// Where cairo's PNG writer hands the bytes: every write is checked, and a failure is kept for
-// the message instead of being thrown through cairo's C code.
-struct PngSink {
-  interop::OutputTarget* out;
-  std::string error;
-};
-
-cairo_status_t write_to_sink(void* closure, const unsigned char* data, unsigned int length) {
-  auto* sink = static_cast<PngSink*>(closure);
-  try {
-    sink->out->write(data, length);
-    return CAIRO_STATUS_SUCCESS;
-  } catch (const std::exception& e) {
-    sink->error = e.what();
-    return CAIRO_STATUS_WRITE_ERROR;
-  }
-}
-
 }  // namespace
 
 namespace {
@@ -508,11 +402,7 @@ void write_map_png(const CellField& field, const MapStyle& style, interop::Outpu
   draw_ticks(cr.get(), style, l);
   draw_legend(cr.get(), style, l);
   check_cairo(cairo_status(cr.get()), "cannot draw the map '" + path + "'");
-  PngSink sink{&out, ""};
-  const cairo_status_t st = cairo_surface_write_to_png_stream(surf.get(), write_to_sink, &sink);
-  if (!sink.error.empty()) throw interop::ToolError(sink.error);
-  check_cairo(st, "cannot write " + path);
-  out.close();
+  write_png(surf.get(), out);
 }
 
 }  // namespace maps

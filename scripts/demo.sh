@@ -2,14 +2,15 @@
 # The main job on sample data: multi-variable change between a reference and a future period.
 #   scripts/demo.sh [BUILD_DIR]     (default: build; `make demo` builds first)
 # The sample (three monthly variables for 1971-2000 and 2071-2100 on the 0.5 degree land grid,
-# and natural-vegetation fractions) is generated once and kept in BUILD_DIR/demo/sample.
+# and natural-vegetation fractions; smooth fields made by demo/samplegen.cpp) is generated once
+# and kept in BUILD_DIR/demo/sample.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 bin="$build/bin"
-benchbin="$build/bench"
-for exe in "$bin/corvane" "$bin/rastertools-export" "$bin/rastertools-map" "$benchbin/rastergen" "$build/demo/bin/rastersummary"; do
-  [[ -x "$exe" ]] || { echo "missing $exe: build first (make)" >&2; exit 1; }
+demobin="$build/demo/bin"
+for exe in "$bin/corvane" "$bin/rastertools-export" "$bin/rastertools-map" "$demobin/samplegen" "$demobin/rastersummary"; do
+  [[ -x "$exe" ]] || { echo "missing $exe: build first (make demo)" >&2; exit 1; }
 done
 
 grid=data/grid_0.5deg_centre.bin
@@ -17,25 +18,14 @@ npixel=$(($(stat -c %s "$grid") / 4))
 sample="$build/demo/sample"
 out="$build/demo/out"
 years=30
-# Years count from 1901 in the generator's trend: the reference period starts in year 70
-# (1971), the future one in year 170 (2071).
-recipe="grid=$grid npixel=$npixel years=$years bands=12 ref=70 fut=170 v2"
+# The generator's version and arguments: the sample is made again when either changes.
+recipe="samplegen $(cksum <"$demobin/samplegen" | cut -d' ' -f1) grid=$grid res=0.5 years=$years seed=1"
 
 if [[ ! -f "$sample/recipe" || "$(cat "$sample/recipe")" != "$recipe" ]]; then
   echo "Generating the sample data once (about 530 MB) in $sample ..."
   rm -rf "$sample"
   mkdir -p "$sample"
-  seed=1
-  # Temperature in kelvin, as models write it.
-  for var in tas:seasonal:273.15 pr:precip:0 npp:npp:0; do
-    IFS=: read -r name kind offset <<<"$var"
-    "$benchbin/rastergen" "$sample/${name}_1971-2000.bin" "$npixel" 12 "$years" "$kind" \
-      --grid "$grid" --seed $seed --firstyear 70 --offset "$offset"
-    "$benchbin/rastergen" "$sample/${name}_2071-2100.bin" "$npixel" 12 "$years" "$kind" \
-      --grid "$grid" --seed $((seed + 1)) --firstyear 170 --offset "$offset"
-    seed=$((seed + 2))
-  done
-  "$benchbin/rastergen" "$sample/natveg_fraction.bin" "$npixel" 1 1 frac --grid "$grid" --seed 7
+  "$demobin/samplegen" "$grid" 0.5 "$sample" --years "$years" --seed 1
   echo "$recipe" >"$sample/recipe"
 fi
 
@@ -60,7 +50,7 @@ echo
 echo
 echo "Outputs in $out (band 1 of each; means weighted by the cosine of latitude):"
 echo
-"$build/demo/bin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
+"$demobin/rastersummary" "$grid" "$npixel" "${outputs[@]}"
 
 # Sidecars beside the outputs (ENVI headers in the layout import writes): info, export, map,
 # GDAL and the Python package (docs/python.md) take the grid and the series' years from them.
@@ -106,8 +96,9 @@ echo "Maps (rastertools map; the grid's resolution and convention are inferred):
 echo
 "$bin/rastertools-map" "$out/angle.bin" --grid "$grid" -o "$maps/angle.png" \
   --title "Cosine of the angle of change, 1971-2000 to 2071-2100"
+# A sequential scale: the magnitudes lie almost all above 100 %.
 "$bin/rastertools-map" "$out/magnitude.bin" --grid "$grid" --band 0 -o "$maps/magnitude.png" \
-  --center 100 --units "% of 1971-2000" \
+  --units "% of 1971-2000" \
   --title "Length of the future vector, % of the reference"
 echo
 echo "Maps written:"

@@ -4,6 +4,8 @@
 // for bit: ordinary values and every special one, reference means at and around the 0.001
 // threshold, infinite and tiny ones, weights and G from ordinary to unusable, blocks that must
 // be redone with divisions, pixel ranges that do not start or end on a block.
+#include "kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,8 +13,6 @@
 #include <cmath>
 #include <limits>
 #include <vector>
-
-#include "kernels.h"
 
 namespace {
 

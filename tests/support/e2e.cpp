@@ -42,12 +42,12 @@ TempDir::~TempDir() {
 }
 
 std::string tool_path(const std::string& name) {
-  return name.starts_with('/') ? name : std::string(TOOL_BIN_DIR) + "/" + name;
+  return name.starts_with('/') ? name : std::string(TOOL_BIN_DIR "/") + name;
 }
 std::string test_program_path(const std::string& name) {
-  return std::string(TEST_BIN_DIR) + "/" + name;
+  return std::string(TEST_BIN_DIR "/") + name;
 }
-std::string data_path(const std::string& name) { return std::string(DATA_DIR) + "/" + name; }
+std::string data_path(const std::string& name) { return std::string(DATA_DIR "/") + name; }
 
 // The sanitizer build reports an allocation it refuses on stderr before returning null; the
 // tool's own message follows. Drop that one line so both builds are held to the same text.

@@ -10,10 +10,11 @@
 // (utilfunc/exactdiv.h), which give the bits of the division, and redo with divisions a block
 // whose quotients they cannot vouch for. It is off by default: where the divider keeps pace with
 // the rest of the loop (AMD Zen 3: the series took 2.3 times as long) it does not pay.
+#include "kernels.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "kernels.h"
 #include "exactdiv.h"
 #include "rules.h"
 

@@ -19,6 +19,11 @@ format=${EXAMPLE_FORMAT:-netcdf}
 grid=$root/data/grid_2deg_northedge.bin
 npixel=$(($(stat -c %s "$grid") / 4))
 years=10
+# rastergen is built on request only (it is a benchmark program): build it when it is missing.
+if [[ ! -x "$gen" && -f "$build/CMakeCache.txt" ]]; then
+  echo "example-data: building rastergen in $build"
+  cmake --build "$build" --target rastergen >/dev/null
+fi
 [[ -x "$gen" ]] || { echo "example-data: missing $gen: build first (make)" >&2; exit 1; }
 
 # sidecar RAW FIRST_YEAR VAR UNITS LONG_NAME: the ENVI header beside a raw file.

@@ -1,0 +1,3 @@
+#include "yearly.h"
+
+int main(int argc, char** argv) { return aggregate::run_yearly(argc, argv); }
