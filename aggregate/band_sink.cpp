@@ -97,6 +97,8 @@ int64_t write_netcdf(const std::string& path, const OutputBands& out) {
   job.long_name = out.long_name;
   job.cell_methods = out.cell_methods;
   job.history = out.history;
+  // NaN results stay NaN bit for bit (yearly counts them in its own warnings).
+  job.keep_nan = true;
   interop::TempOutput tmp(path);
   job.output = tmp.path();
   job.shown = path;

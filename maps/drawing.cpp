@@ -1,9 +1,7 @@
 #include "drawing.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "tool.h"
 
@@ -85,29 +83,37 @@ void check_cairo(cairo_status_t st, const std::string& what) {
 
 namespace {
 
-// cairo's PNG writer hands the bytes here; every write is checked.
-cairo_status_t write_to_file(void* file, const unsigned char* data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<FILE*>(file)) == length
-             ? CAIRO_STATUS_SUCCESS
-             : CAIRO_STATUS_WRITE_ERROR;
-}
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+// Where cairo's PNG writer hands the bytes: every write is checked, and a failure is kept for
+// the message instead of being thrown through cairo's C code.
+struct PngSink {
+  interop::OutputTarget* out;
+  std::string error;
 };
+
+cairo_status_t write_to_sink(void* closure, const unsigned char* data, unsigned int length) {
+  auto* sink = static_cast<PngSink*>(closure);
+  try {
+    sink->out->write(data, length);
+    return CAIRO_STATUS_SUCCESS;
+  } catch (const std::exception& e) {
+    sink->error = e.what();
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+}
 
 }  // namespace
 
+void write_png(cairo_surface_t* surf, interop::OutputTarget& out) {
+  PngSink sink{&out, ""};
+  const cairo_status_t st = cairo_surface_write_to_png_stream(surf, write_to_sink, &sink);
+  if (!sink.error.empty()) throw interop::ToolError(sink.error);
+  check_cairo(st, "cannot write " + out.path());
+  out.close();
+}
+
 void write_png(cairo_surface_t* surf, const std::string& path) {
-  interop::TempOutput out(path);
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(out.path().c_str(), "wb"));
-  if (!file) throw interop::ToolError("cannot create " + out.path() + ": " + std::strerror(errno));
-  if (cairo_surface_write_to_png_stream(surf, write_to_file, file.get()) != CAIRO_STATUS_SUCCESS) {
-    throw interop::ToolError("cannot write " + path + ": " + std::strerror(errno));
-  }
-  if (std::fclose(file.release()) != 0) {
-    throw interop::ToolError("cannot write " + path + ": " + std::strerror(errno));
-  }
+  interop::OutputTarget out(path, "PNG", true);
+  write_png(surf, out);
   out.commit();
 }
 

@@ -11,6 +11,10 @@
 
 #include "colormap.h"
 
+namespace interop {
+class OutputTarget;
+}
+
 namespace maps {
 
 inline constexpr const char* font_family = "DejaVu Sans";
@@ -58,8 +62,12 @@ FittedText fit_text(Measure& m, const std::string& text, double size, double roo
 /// An interop::ToolError "<what>: <cairo's message>" unless `st` is success.
 void check_cairo(cairo_status_t st, const std::string& what);
 
-/// Writes the surface as PNG to `path` through a temporary file in the same folder, renamed on
-/// success; every write and the close checked (an interop::ToolError names the file).
+/// Writes the surface as PNG to `out` and closes it, every write checked (an interop::ToolError
+/// names the file); the caller commits (renames a temporary file, or has written through a
+/// device or FIFO).
+void write_png(cairo_surface_t* surf, interop::OutputTarget& out);
+/// Writes the surface as PNG to `path` as an interop::OutputTarget: a temporary file in the
+/// same folder renamed on success, or a device or FIFO written through.
 void write_png(cairo_surface_t* surf, const std::string& path);
 
 }  // namespace maps

@@ -1,6 +1,8 @@
 // rastertools map: one band of a raw raster file on its grid, as a PNG map.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <limits>
+#include <optional>
 
 #include "colormap.h"
 #include "map_tool.h"
@@ -16,8 +18,19 @@ const char* const description =
     "MAX, or --common-range for one range over all maps of --bands); values outside take the\n"
     "end colours and a triangle at that end of the bar shows the clipping. Grid, resolution,\n"
     "convention, pixel count, variable, units and years come from the file's sidecar (NAME.hdr)\n"
-    "when it has one. One line per map on standard output: file, band, title, range, tick\n"
-    "labels, the counts of NaN and clipped pixels, and the extent shown.";
+    "when it belongs to RAW (its pixels make whole bands of RAW's size). One line per map on\n"
+    "standard output (on standard error when a map goes to standard output): file, band, title,\n"
+    "range, tick labels, the counts of NaN and clipped pixels, and the extent shown.\n"
+    "\n"
+    "RAW must be a regular file of float32 values: NetCDF, HDF5, TIFF and PNG files are refused\n"
+    "with the import command that reads them; FIFOs and devices are refused. Maps are written\n"
+    "under temporary names and renamed when all are drawn; an output that is a FIFO or a\n"
+    "character device (/dev/stdout) is written through, never replaced. With --bands, --out\n"
+    "must give every band a name of its own. Numbers are decimal: --scale 1 to 64, --band(s)\n"
+    "0 or more, --percentiles 0 to 100, --range, --center and --extent finite.\n"
+    "\n"
+    "Exit status: 0 drawn, 1 a failure while reading or writing (no map is left behind, except\n"
+    "what a stream already received), 2 a command line that cannot be used.";
 
 const char* const example =
     "  rastertools map angle.bin --grid grid.bin -o angle.png\n"
@@ -33,29 +46,44 @@ std::string cmap_help() {
   return s;
 }
 
-void add_options(CLI::App& app, maps::MapOptions& o, std::string& convention, std::string& res) {
+// Options held apart from MapOptions until the command line is parsed.
+struct Extra {
+  std::string convention;
+  std::optional<int64_t> scale;
+};
+
+void add_options(CLI::App& app, maps::MapOptions& o, Extra& x) {
+  constexpr double any = std::numeric_limits<double>::max();
   app.add_option("RAW", o.raw, "Raw raster file (float32, band after band)")->required();
   app.add_option("-o,--out", o.out, "Output PNG; with --bands a pattern such as map_%03d.png")
       ->required();
-  app.add_option("--band", o.band, "The band to draw (0-based; default 0)");
+  interop::add_integer_option(app, "--band", o.band, "The band to draw (0-based; default 0)", 0,
+                              std::numeric_limits<int64_t>::max());
   app.add_option("--bands", o.bands, "Bands A-B (0-based), one map each, named by --out's %d");
   app.add_option("--grid", o.raster.grid, "Grid file (default: the sidecar's)");
-  app.add_option("--res", res,
-                 "Resolution in degrees, e.g. 0.5 or 1/12 (default: sidecar, or inferred)");
-  app.add_option("--convention", convention, "Grid latitudes: centre or northedge");
-  app.add_option("--npixel", o.raster.npixel, "Pixels per band (default: sidecar or grid)");
-  app.add_option("--extent", o.extent, "Map only W E S N (degrees; default the cells with pixels)")
-      ->expected(4);
+  app.add_option_function<std::string>(
+         "--res", [&o](const std::string& s) { o.raster.res = interop::parse_resolution(s); },
+         "Resolution in degrees, e.g. 0.5 or 1/12 (default: sidecar, or inferred)")
+      ->type_name("TEXT");
+  app.add_option("--convention", x.convention, "Grid latitudes: centre or northedge");
+  interop::add_integer_option(app, "--npixel", o.raster.npixel,
+                              "Pixels per band (default: sidecar or grid)", 1, interop::kMaxNpixel);
+  interop::add_numbers_option(app, "--extent", o.extent,
+                              "Map only W E S N (degrees; default the cells with pixels)", 4, -360,
+                              360);
   app.add_flag("--graticule", o.graticule,
                "Lines at the labelled longitudes and latitudes; =STEP: every STEP degrees")
       ->option_text("[=STEP]");
-  app.add_option("--scale", o.scale, "Pixels per cell each way (default: about 720 px wide)");
+  interop::add_integer_option(app, "--scale", x.scale,
+                              "Pixels per cell each way, 1 to 64 (default: about 720 px wide)", 1,
+                              64);
   app.add_option("--cmap", o.cmap, cmap_help());
-  app.add_option("--center", o.center,
-                 "Diverging map centred on this value (one-sided when all values lie on one side)");
-  app.add_option("--range", o.range, "Colour bar from MIN to MAX")->expected(2);
-  app.add_option("--percentiles", o.percentiles, "Range from these percentiles (default 2 98)")
-      ->expected(2);
+  interop::add_number_option(
+      app, "--center", o.center,
+      "Diverging map centred on this value (one-sided when all values lie on one side)", -any, any);
+  interop::add_numbers_option(app, "--range", o.range, "Colour bar from MIN to MAX", 2, -any, any);
+  interop::add_numbers_option(app, "--percentiles", o.percentiles,
+                              "Range from these percentiles (default 2 98)", 2, 0, 100);
   app.add_flag("--common-range", o.common_range,
                "With --bands: one range for all maps, from the percentiles of all their values");
   app.add_option("--title", o.title, "Title (default: variable or file, band, year)");
@@ -71,11 +99,11 @@ int main(int argc, char** argv) {
     app.name(program);
     interop::setup_app(app, description, example);
     maps::MapOptions o;
-    std::string convention, res;
-    add_options(app, o, convention, res);
+    Extra x;
+    add_options(app, o, x);
     interop::parse_command_line(app, argc, argv);
-    if (!convention.empty()) o.raster.convention = interop::parse_convention(convention);
-    if (!res.empty()) o.raster.res = interop::parse_resolution(res);
+    if (!x.convention.empty()) o.raster.convention = interop::parse_convention(x.convention);
+    if (x.scale) o.scale = static_cast<int>(*x.scale);
     return maps::run_map(o, std::cout);
   });
 }

@@ -4,8 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
 
 #include "rawfile.h"
+#include "rawinput.h"
 
 namespace maps {
 namespace {
@@ -16,6 +20,8 @@ using interop::usage_error;
 // Small maps are drawn larger: a global map at 2 degrees gets 4 pixels per cell.
 constexpr int auto_width = 720;
 constexpr int max_scale = 64;
+// The widest field a band number needs (19 digits and a sign); wider ones only pad.
+constexpr int max_field_width = 20;
 
 std::string number(double v) {
   char buf[32];
@@ -27,6 +33,7 @@ std::string number(double v) {
 struct Pattern {
   std::string prefix, conversion, suffix;
   int conversions = 0;
+  int width = 0;       // of the first conversion's field
   bool stray = false;  // a % that starts no conversion
 };
 
@@ -45,10 +52,13 @@ Pattern split_pattern(const std::string& s) {
     }
     size_t j = i + 1;
     if (j < s.size() && (s[j] == '0' || s[j] == ' ' || s[j] == '+' || s[j] == '-')) ++j;
+    const size_t digits = j;
     while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j;
     if (j < s.size() && s[j] == 'd') {
       if (++p.conversions == 1) {
         p.conversion = s.substr(i, j - i) + "lld";
+        p.width = j - digits > 4 ? max_field_width + 1
+                                 : (j > digits ? std::stoi(s.substr(digits, j - digits)) : 0);
         part = &p.suffix;
       }
       i = j;
@@ -84,7 +94,7 @@ void check_options(const MapOptions& o) {
   if (o.band && o.bands) throw usage_error("give either --band or --bands, not both");
   if (o.band && *o.band < 0)
     throw usage_error("--band " + std::to_string(*o.band) + " is negative");
-  if (o.scale < 0 || o.scale > max_scale)
+  if (o.scale < 0 || o.scale > max_scale)  // 0: chosen from the map's width
     throw usage_error("--scale " + std::to_string(o.scale) + " is not 1 to " +
                       std::to_string(max_scale) + " pixels per cell");
   if (!o.range.empty() && !(o.range[0] < o.range[1]))
@@ -107,7 +117,7 @@ void check_options(const MapOptions& o) {
 
 interop::RasterOptions resolved(const MapOptions& o) {
   interop::RasterOptions r =
-      interop::resolve_defaults(o.raw, o.raster, interop::read_sidecar(o.raw));
+      interop::resolve_defaults(o.raw, o.raster, interop::sidecar_for(o.raw, "rastertools-map"));
   if (!r.grid)
     throw usage_error("no grid for " + o.raw + ": give --grid (or a sidecar that names one)");
   return r;
@@ -288,13 +298,39 @@ void check_pattern(const std::string& pattern) {
     throw usage_error("--out '" + pattern +
                       "' must hold one band number conversion such as %d or %03d (and no other %) "
                       "when --bands asks for several maps");
+  if (p.width > max_field_width)
+    throw usage_error("--out '" + pattern + "': a field wider than " +
+                      std::to_string(max_field_width) +
+                      " characters only pads the band number; give %d or %03d");
 }
 
 std::string output_name(const std::string& pattern, int64_t band) {
   const Pattern p = split_pattern(pattern);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, p.conversion.c_str(), static_cast<long long>(band));
+  char buf[2 * max_field_width + 8];  // checked by check_pattern: the field fits whole
+  const int n = std::snprintf(buf, sizeof buf, p.conversion.c_str(), static_cast<long long>(band));
+  if (n < 0 || static_cast<size_t>(n) >= sizeof buf)
+    throw usage_error("--out '" + pattern + "' gives a band number field too wide");
   return p.prefix + buf + p.suffix;
+}
+
+std::vector<std::string> output_names(const MapOptions& o, interop::BandRange want) {
+  std::vector<std::string> names;
+  for (int64_t b = want.first; b <= want.last; ++b)
+    names.push_back(o.bands ? output_name(o.out, b) : o.out);
+  // Where each name leads (links followed), so that two names of one file count as one.
+  std::vector<std::pair<std::string, std::string>> where;
+  for (const std::string& n : names) {
+    std::error_code ec;
+    const std::filesystem::path c = std::filesystem::weakly_canonical(n, ec);
+    where.emplace_back(ec ? n : c.string(), n);
+  }
+  std::sort(where.begin(), where.end());
+  for (size_t i = 1; i < where.size(); ++i)
+    if (where[i].first == where[i - 1].first)
+      throw usage_error("--out '" + o.out + "' gives two bands the same file (" +
+                        where[i - 1].second + " and " + where[i].second +
+                        "); each map needs a file of its own");
+  return names;
 }
 
 std::string default_title(const std::string& raw, const interop::RasterOptions& r, int64_t band) {
@@ -313,15 +349,18 @@ std::string default_title(const std::string& raw, const interop::RasterOptions& 
 
 int run_map(const MapOptions& o, std::ostream& report) {
   check_options(o);
+  interop::check_raw_input(o.raw);
   const interop::RasterOptions r = resolved(o);
   const interop::PlacedGrid grid = interop::place_grid(*r.grid, r.res, r.convention, r.origin);
   const interop::RawFile raw(o.raw, *r.npixel);
+  raw.warn_leftover("rastertools-map");
   interop::BandRange want{o.band.value_or(0), o.band.value_or(0)};
   if (o.bands) want = interop::parse_band_range(*o.bands);
   want = interop::check_band_range(&want, raw.bands(), o.raw);
+  if (r.first_year && r.bands_per_year)
+    interop::check_years(*r.first_year, *r.bands_per_year, want.last, o.raw);
   // With --bands the name is a pattern, even for a range of one band.
-  const bool many = o.bands.has_value();
-  if (many) check_pattern(o.out);
+  if (o.bands) check_pattern(o.out);
   const Window w =
       o.extent.empty() ? pixel_window(grid.global, grid.cells) : window_of(grid.global, o.extent);
 
@@ -331,8 +370,12 @@ int run_map(const MapOptions& o, std::ostream& report) {
   style.units = r.units.value_or("");
   style.graticule = graticule_of(o);
   const std::vector<std::string> inputs{o.raw, interop::sidecar_path(o.raw), *r.grid};
-  for (int64_t b = want.first; b <= want.last; ++b) {
-    interop::refuse_output_over_inputs(many ? output_name(o.out, b) : o.out, inputs);
+  const std::vector<std::string> names = output_names(o, want);
+  // Every output is checked before anything is drawn, and renamed only when all are drawn.
+  std::vector<std::unique_ptr<interop::OutputTarget>> outs;
+  for (const std::string& name : names) {
+    interop::refuse_output_over_inputs(name, inputs);
+    outs.push_back(std::make_unique<interop::OutputTarget>(name, "PNG map", true));
   }
   std::optional<Spread> common;
   if (o.common_range) {
@@ -342,8 +385,9 @@ int run_map(const MapOptions& o, std::ostream& report) {
       o.common_range ? "bands " + std::to_string(want.first) + "-" + std::to_string(want.last) : "";
   std::vector<float> band(static_cast<size_t>(*r.npixel));
   std::vector<float> shown;
+  std::ostringstream lines;  // reported once every map is in place
   for (int64_t b = want.first; b <= want.last; ++b) {
-    const std::string name = many ? output_name(o.out, b) : o.out;
+    interop::OutputTarget& out = *outs[static_cast<size_t>(b - want.first)];
     raw.read_band(b, band);
     const CellField field = field_of(grid, w, band, &shown);
     const BandStyle bs = style_of(o, common ? *common : spread_of(o, shown), common_text);
@@ -353,9 +397,16 @@ int run_map(const MapOptions& o, std::ostream& report) {
     style.counts = count_outside(shown, style.range);
     style.title = o.title ? *o.title : default_title(o.raw, r, b);
     style.ticks = fitted_ticks(layout(field, style), style.range);
-    write_map_png(field, style, name);
-    report_map(report, name, b, style, bs, field);
+    write_map_png(field, style, out);
+    report_map(lines, out.path(), b, style, bs, field);
   }
+  for (auto& out : outs) out->commit();
+  // A map on standard output keeps it for the PNG's bytes: the report goes to stderr.
+  const bool on_stdout =
+      std::any_of(outs.begin(), outs.end(), [](const auto& out) { return out->is_stdout(); });
+  std::ostream& sink = on_stdout && &report == &std::cout ? std::cerr : report;
+  sink << lines.str() << std::flush;
+  if (!sink) throw ToolError("cannot write the report of the maps");
   return 0;
 }
 

@@ -58,7 +58,8 @@ std::string output_name(const std::string& pattern, int64_t band);
 /// sidecar gives them, the year and band of the year.
 std::string default_title(const std::string& raw, const interop::RasterOptions& r, int64_t band);
 
-/// Runs the command: one PNG per band, one line per map on `report`. Returns the exit status.
+/// Runs the command: one PNG per band, one line per map on `report` once all are written (on
+/// std::cerr instead of std::cout when a map goes to standard output). Returns the exit status.
 int run_map(const MapOptions& o, std::ostream& report);
 
 }  // namespace maps

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "drawing.h"
 #include "frame.h"
@@ -382,7 +383,8 @@ Ticks fitted_ticks(const Layout& l, Range r) {
   return t;
 }
 
-void write_map_png(const CellField& field, const MapStyle& style, const std::string& path) {
+void write_map_png(const CellField& field, const MapStyle& style, interop::OutputTarget& out) {
+  const std::string& path = out.path();
   const Layout l = layout(field, style);
   Surface surf(cairo_image_surface_create(CAIRO_FORMAT_RGB24, l.width, l.height));
   check_cairo(cairo_surface_status(surf.get()), "cannot make an image of " +
@@ -400,7 +402,7 @@ void write_map_png(const CellField& field, const MapStyle& style, const std::str
   draw_ticks(cr.get(), style, l);
   draw_legend(cr.get(), style, l);
   check_cairo(cairo_status(cr.get()), "cannot draw the map '" + path + "'");
-  write_png(surf.get(), path);
+  write_png(surf.get(), out);
 }
 
 }  // namespace maps

@@ -11,6 +11,7 @@
 
 #include "colormap.h"
 #include "scale.h"
+#include "tool.h"
 
 namespace maps {
 
@@ -80,9 +81,10 @@ Ticks fitted_ticks(const Layout& l, Range r);
 /// The x position of a value on the colour bar.
 double bar_position(const Layout& l, Range r, double v);
 
-/// Draws the map and writes it to `path` (through a temporary file in the same folder, renamed
-/// on success); an interop::ToolError names the file on failure.
-void write_map_png(const CellField& field, const MapStyle& style, const std::string& path);
+/// Draws the map and writes it to `out` and closes it (the caller commits: renames a temporary
+/// file, or has written through a device or FIFO); an interop::ToolError names the file on
+/// failure.
+void write_map_png(const CellField& field, const MapStyle& style, interop::OutputTarget& out);
 
 /// Image size limit each way: a map beyond it is refused (ask for a smaller --scale or extent).
 inline constexpr int max_image_side = 32767;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 
 #include "rasterfile.h"
@@ -138,26 +139,32 @@ double parse_resolution(const std::string& text) {
   const size_t slash = text.find('/');
   const std::string num = text.substr(0, slash);
   const std::string den = slash == std::string::npos ? "1" : text.substr(slash + 1);
-  char* end_num = nullptr;
-  char* end_den = nullptr;
-  const double n = std::strtod(num.c_str(), &end_num);
-  const double d = std::strtod(den.c_str(), &end_den);
-  const double res = n / d;
-  if (num.empty() || den.empty() || *end_num != '\0' || *end_den != '\0' || !(res > 0.0) ||
-      res > 180.0)
-    throw usage_error("bad resolution '" + text + "': give degrees such as 0.5, 2 or 1/12");
+  const std::string bad = "bad resolution '" + text + "': give degrees such as 0.5, 2 or 1/12";
+  double res = 0;
+  try {
+    res = parse_number(num, "--res", 0, 360) / parse_number(den, "--res", 0, 1e6);
+  } catch (const ToolError&) {
+    throw usage_error(bad);
+  }
+  if (!(res >= kMinResolution && res <= 180.0))
+    throw usage_error(bad + " (from 1/1000 to 180 degrees)");
   return res;
 }
 
-std::vector<GridPoint> read_grid(const std::string& path) {
-  raster::InFile f = raster::InFile::try_open(path.c_str());
-  if (!f.is_open()) throw ToolError("cannot open grid file " + path + ": " + std::strerror(errno));
-  if (!f.is_regular()) throw ToolError("grid file " + path + " is not a regular file");
-  const int64_t size = f.size();
+int64_t grid_file_pixels(const std::string& path) {
+  check_input_file(path, "grid file ");
+  const int64_t size = static_cast<int64_t>(std::filesystem::file_size(path));
   if (size == 0) throw ToolError("grid file " + path + " is empty");
   if (size % 4 != 0)
     throw ToolError("grid file " + path + " has " + std::to_string(size) +
                     " bytes, not a whole number of 4-byte records");
+  return size / 4;
+}
+
+std::vector<GridPoint> read_grid(const std::string& path) {
+  const int64_t size = grid_file_pixels(path) * 4;
+  raster::InFile f = raster::InFile::try_open(path.c_str());
+  if (!f.is_open()) throw ToolError("cannot open grid file " + path + ": " + std::strerror(errno));
   std::vector<int16_t> raw(static_cast<size_t>(size / 2));
   int64_t got = 0;
   if (raster::pread_full(fileno(f.get()), raw.data(), size, 0, &got) != raster::PreadEnd::whole)
@@ -168,18 +175,13 @@ std::vector<GridPoint> read_grid(const std::string& path) {
 }
 
 void write_grid(const std::string& path, std::span<const GridPoint> points) {
-  TempOutput out(path);
-  FILE* f = std::fopen(out.path().c_str(), "wb");
-  if (f == nullptr) throw ToolError("cannot create " + path + ": " + std::strerror(errno));
+  OutputTarget out(path, "grid file", true);
   std::vector<int16_t> raw(points.size() * 2);
   for (size_t i = 0; i < points.size(); ++i) {
     raw[2 * i] = points[i].lon100;
     raw[2 * i + 1] = points[i].lat100;
   }
-  const bool written = std::fwrite(raw.data(), 2, raw.size(), f) == raw.size();
-  const int err = errno;
-  if (std::fclose(f) != 0 || !written)
-    throw ToolError("cannot write " + path + ": " + std::strerror(written ? errno : err));
+  out.write(raw.data(), raw.size() * 2);
   out.commit();
 }
 

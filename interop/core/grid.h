@@ -28,8 +28,11 @@ const char* convention_name(Convention c);
 /// The convention named `text` (case-insensitive); a usage ToolError otherwise.
 Convention parse_convention(const std::string& text);
 
-/// A resolution in degrees from the command line: "0.5", "2" or a fraction such as "1/12"; a
-/// usage ToolError unless it is positive and at most 180.
+/// The finest resolution the tools take, in degrees.
+inline constexpr double kMinResolution = 0.001;
+
+/// A resolution in degrees from the command line: "0.5", "2" or a fraction such as "1/12"
+/// (decimal numbers, parsed strictly); a usage ToolError unless it is kMinResolution to 180.
 double parse_resolution(const std::string& text);
 
 /// A number of degrees written as a fraction P/Q: P / double(Q) is the double meant.
@@ -50,10 +53,13 @@ std::optional<double> parse_degrees(const std::string& text);
 /// with the smallest Q <= 3600 within `rel_tol` of it (relative), else the spacing itself.
 double snap_resolution(double spacing, double rel_tol);
 
-/// Reads a grid file; a ToolError names the file when it is missing, empty or its size is not a
-/// multiple of 4 bytes.
+/// The pixel count of a grid file from its size; a ToolError names the file when it is missing,
+/// not a regular file, empty or its size is not a whole number of 4-byte records.
+int64_t grid_file_pixels(const std::string& path);
+/// Reads a grid file; a ToolError as grid_file_pixels.
 std::vector<GridPoint> read_grid(const std::string& path);
-/// Writes a grid file under a temporary name and renames it; every write and close checked.
+/// Writes a grid file (an OutputTarget: a temporary name renamed, or a device or FIFO written
+/// through); every write and close checked.
 void write_grid(const std::string& path, std::span<const GridPoint> points);
 
 /// Where a lattice starts: the western edge of column 0 and the northern edge of row 0, in

@@ -3,16 +3,30 @@
 #include <cerrno>
 #include <cstring>
 
+#include "rawinput.h"
+#include "report.h"
 #include "tool.h"
 
 namespace interop {
 
 RawFile::RawFile(const std::string& path, int64_t npixel) : path_(path), npixel_(npixel) {
-  if (npixel <= 0) throw usage_error("npixel must be positive, not " + std::to_string(npixel));
+  if (npixel <= 0 || npixel > kMaxNpixel)
+    throw usage_error("npixel " + std::to_string(npixel) + " is out of range: give 1 to " +
+                      std::to_string(kMaxNpixel));
+  check_raw_input(path);
   file_ = raster::InFile::try_open(path.c_str());
   if (!file_.is_open()) throw ToolError("cannot open " + path + ": " + std::strerror(errno));
   if (!file_.is_regular()) throw ToolError(path + " is not a regular file");
   size_ = file_.size();
+}
+
+void RawFile::warn_leftover(const char* program) const {
+  if (leftover() != 0)
+    raster::print_tool_warning(program,
+                               "%s: the last %lld bytes make no whole band of %lld pixels and "
+                               "are ignored",
+                               path_.c_str(), static_cast<long long>(leftover()),
+                               static_cast<long long>(npixel_));
 }
 
 void RawFile::read_band(int64_t band, std::span<float> dst) const {

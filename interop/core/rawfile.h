@@ -11,7 +11,8 @@ namespace interop {
 
 class RawFile {
  public:
-  /// Opens `path`; a ToolError names it when it cannot be opened or is not a regular file.
+  /// Opens `path` (check_raw_input: a regular file of no other known format); a ToolError names
+  /// it otherwise. npixel is 1 to kMaxNpixel (a usage ToolError otherwise).
   RawFile(const std::string& path, int64_t npixel);
 
   const std::string& path() const { return path_; }
@@ -21,6 +22,8 @@ class RawFile {
   int64_t bands() const { return size_ / (npixel_ * 4); }
   /// Bytes after the last whole band.
   int64_t leftover() const { return size_ % (npixel_ * 4); }
+  /// A warning under `program` when bytes after the last whole band are ignored.
+  void warn_leftover(const char* program) const;
   /// Reads band `band` (0-based) into `dst` (npixel values); a ToolError on a short read.
   void read_band(int64_t band, std::span<float> dst) const;
   /// Reads dst.size() values of band `band` from pixel `pixel_begin` on (pread: safe from

@@ -179,14 +179,9 @@ std::optional<Sidecar> read_sidecar(const std::string& raw_path) {
 
 void write_sidecar(const std::string& raw_path, const Sidecar& s) {
   const std::string path = sidecar_path(raw_path);
-  TempOutput out(path);
-  FILE* f = std::fopen(out.path().c_str(), "wb");
-  if (f == nullptr) throw ToolError("cannot create " + path + ": " + std::strerror(errno));
+  OutputTarget out(path, "sidecar", true);
   const std::string text = format_sidecar(s);
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int err = errno;
-  if (std::fclose(f) != 0 || !written)
-    throw ToolError("cannot write " + path + ": " + std::strerror(written ? errno : err));
+  out.write(text.data(), text.size());
   out.commit();
 }
 
@@ -223,20 +218,28 @@ RasterOptions resolve_defaults(const std::string& raw_path, const RasterOptions&
     if (!r.long_name) r.long_name = s.long_name;
   }
   if (r.grid) {
-    std::error_code ec;
-    const auto size = fs::file_size(*r.grid, ec);
-    if (ec) throw ToolError("cannot open grid file " + *r.grid + ": " + ec.message());
-    const int64_t grid_npixel = static_cast<int64_t>(size / 4);
+    const int64_t grid_npixel = grid_file_pixels(*r.grid);
     if (!r.npixel) r.npixel = grid_npixel;
-    if (*r.npixel != grid_npixel || size % 4 != 0)
+    if (*r.npixel != grid_npixel)
       throw ToolError("npixel " + std::to_string(*r.npixel) + " does not match grid file " +
-                      *r.grid + " (" + std::to_string(size) + " bytes, " +
+                      *r.grid + " (" + std::to_string(grid_npixel * 4) + " bytes, " +
                       std::to_string(grid_npixel) + " pixels)");
   }
-  if (r.npixel && *r.npixel <= 0)
-    throw usage_error("npixel must be positive, not " + std::to_string(*r.npixel));
-  if (r.bands_per_year && *r.bands_per_year <= 0)
-    throw usage_error("bands per year must be positive, not " + std::to_string(*r.bands_per_year));
+  // Values from the sidecar keep the ranges of the command line's.
+  const std::string from = sidecar ? " (from the sidecar " + sidecar_path(raw_path) + ")" : "";
+  if (r.npixel && (*r.npixel <= 0 || *r.npixel > kMaxNpixel))
+    throw ToolError("npixel " + std::to_string(*r.npixel) + from + " is out of range: give 1 to " +
+                    std::to_string(kMaxNpixel));
+  if (r.bands_per_year && (*r.bands_per_year <= 0 || *r.bands_per_year > kMaxBandsPerYear))
+    throw ToolError("bands per year " + std::to_string(*r.bands_per_year) + from +
+                    " is out of range: give 1 to " + std::to_string(kMaxBandsPerYear));
+  if (r.first_year && (*r.first_year < kMinYear || *r.first_year > kMaxYear))
+    throw ToolError("first year " + std::to_string(*r.first_year) + from +
+                    " is out of range: give " + std::to_string(kMinYear) + " to " +
+                    std::to_string(kMaxYear));
+  if (r.res && !(*r.res >= kMinResolution && *r.res <= 180.0))
+    throw ToolError("resolution " + std::to_string(*r.res) + from +
+                    " is out of range: give 1/1000 to 180 degrees");
   return r;
 }
 

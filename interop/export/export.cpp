@@ -1,11 +1,13 @@
 // rastertools export: a raw raster file and its grid to NetCDF-4 (CF-1.8), GeoTIFF or COG.
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
 #include "export_job.h"
+#include "rawinput.h"
 #include "report.h"
 #include "sidecar.h"
 
@@ -19,10 +21,21 @@ constexpr const char* kDescription =
     "Writes a raw raster file (float32, band after band, one value per pixel of a grid file)\n"
     "as NetCDF-4 following CF-1.8 (dimensions time, lat, lon of the full regular grid; cells\n"
     "without a pixel hold _FillValue 1e20) or as GeoTIFF / Cloud-Optimised GeoTIFF (EPSG:4326,\n"
-    "one raster band per band, nodata 1e20). Values are stored bit for bit. Defaults for the\n"
-    "grid, resolution, convention, npixel, time axis, variable and units come from the\n"
-    "sidecar RAW.hdr when there is one. Bands are numbered from 0. Without a first year the\n"
-    "NetCDF file gets a plain band axis instead of time.";
+    "one raster band per band, nodata 1e20). Values are stored bit for bit, except NaN, which\n"
+    "is written as the fill value 1e20 (missing to every reader; counted on standard output)\n"
+    "unless --keep-nan keeps its bits. Defaults for the grid, resolution, convention, npixel,\n"
+    "time axis, variable and units come from the sidecar RAW.hdr when it belongs to RAW (its\n"
+    "pixels make whole bands of RAW's size). Bands are numbered from 0. Without a first year the\n"
+    "NetCDF file gets a plain band axis instead of time; years run from 1 to 9999.\n"
+    "\n"
+    "RAW must be a regular file of float32 values: NetCDF, HDF5, TIFF and PNG files are\n"
+    "refused with the import command that reads them; FIFOs and devices are refused. The output\n"
+    "is written under a temporary name and renamed when complete (a symbolic link is followed\n"
+    "and kept); NetCDF and GeoTIFF need a regular file, so a FIFO or device as output is\n"
+    "refused before anything is written.\n"
+    "\n"
+    "Exit status: 0 written, 1 a failure while reading or writing (nothing is left behind),\n"
+    "2 a command line that cannot be used.";
 
 constexpr const char* kExample =
     "  rastertools export tas.bin -o tas.nc --grid grid.bin --bands-per-year 12 \\\n"
@@ -37,6 +50,7 @@ struct Args {
   std::string calendar;
   std::string convention;
   std::string res;
+  bool keep_nan = false;
   RasterOptions opt;
 };
 
@@ -47,9 +61,12 @@ void add_options(CLI::App& app, Args& a) {
   app.add_option("--grid", a.opt.grid, "Grid file of the raw file's pixels");
   app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
   app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
-  app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: the grid's pixel count)");
-  app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
-  app.add_option("--first-year", a.opt.first_year, "Year of the first band");
+  add_integer_option(app, "--npixel", a.opt.npixel,
+                     "Pixels per band (default: the grid's pixel count)", 1, kMaxNpixel);
+  add_integer_option(app, "--bands-per-year", a.opt.bands_per_year,
+                     "Bands per year (12 for monthly), 1 to 8784", 1, kMaxBandsPerYear);
+  add_integer_option(app, "--first-year", a.opt.first_year, "Year of the first band, 1 to 9999",
+                     kMinYear, kMaxYear);
   app.add_option("--calendar", a.calendar,
                  "proleptic_gregorian, standard, julian, noleap/365_day, all_leap/366_day, "
                  "360_day (default: the sidecar's, else proleptic_gregorian)");
@@ -57,6 +74,12 @@ void add_options(CLI::App& app, Args& a) {
   app.add_option("--units", a.opt.units, "Units of the values");
   app.add_option("--long-name", a.opt.long_name, "Long name of the variable");
   app.add_option("--bands", a.bands, "Band range A-B to write (default: all)");
+  app.add_flag("--keep-nan", a.keep_nan,
+               "Keep NaN values as NaN bit patterns (default: write them as the fill value)");
+}
+
+const char* format_name(ExportFormat f) {
+  return f == ExportFormat::netcdf ? "NetCDF" : f == ExportFormat::gtiff ? "GeoTIFF" : "COG";
 }
 
 ExportFormat pick_format(const Args& a) {
@@ -117,17 +140,9 @@ void settle_time_axis(const RasterOptions& opt, const Calendar& cal, ExportJob& 
                       " mixes Julian and Gregorian years before 1583: give "
                       "proleptic_gregorian for first year " +
                       std::to_string(*opt.first_year));
+  check_years(*opt.first_year, *opt.bands_per_year, job.bands.last, job.raw->path());
   job.first_year = opt.first_year;
   job.bands_per_year = *opt.bands_per_year;
-}
-
-void warn_leftover(const RawFile& raw) {
-  if (raw.leftover() != 0)
-    raster::print_tool_warning(kProgram,
-                               "%s: the last %lld bytes make no whole band of %lld pixels and "
-                               "are ignored",
-                               raw.path().c_str(), static_cast<long long>(raw.leftover()),
-                               static_cast<long long>(raw.npixel()));
 }
 
 int export_main(int argc, char** argv) {
@@ -144,7 +159,9 @@ int export_main(int argc, char** argv) {
       a.calendar.empty() ? std::nullopt : std::optional(parse_calendar(a.calendar));
   const std::optional<BandRange> given_bands =
       a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
-  const std::optional<Sidecar> sidecar = read_sidecar(a.raw);
+  check_raw_input(a.raw);
+  OutputTarget out(a.output, format_name(format), false);
+  const std::optional<Sidecar> sidecar = sidecar_for(a.raw, kProgram);
   const RasterOptions opt = resolve_defaults(a.raw, a.opt, sidecar);
   if (!opt.grid)
     throw usage_error("no grid file for " + a.raw + ": give --grid GRID (or a sidecar " +
@@ -158,7 +175,7 @@ int export_main(int argc, char** argv) {
   const Calendar cal = calendar_of(given_calendar, sidecar, a.raw);
   const PlacedGrid grid = place_grid(*opt.grid, opt.res, opt.convention, opt.origin);
   const RawFile raw(a.raw, *opt.npixel);
-  warn_leftover(raw);
+  raw.warn_leftover(kProgram);
   ExportJob job;
   job.raw = &raw;
   job.grid = &grid;
@@ -168,9 +185,9 @@ int export_main(int argc, char** argv) {
   job.units = opt.units;
   job.long_name = opt.long_name;
   job.history = history_text(argc, argv);
+  job.keep_nan = a.keep_nan;
 
-  TempOutput out(a.output);
-  job.output = out.path();
+  job.output = out.write_path();
   job.shown = a.output;
   const int64_t fills =
       format == ExportFormat::netcdf ? write_netcdf(job) : write_gtiff(job, format);
@@ -185,6 +202,11 @@ int export_main(int argc, char** argv) {
               static_cast<long long>(raw.npixel()), static_cast<long long>(grid.global.nlon),
               static_cast<long long>(grid.global.nlat), grid.global.res,
               convention_name(grid.convention));
+  if (job.nan_filled > 0)
+    std::printf(
+        "%s: %lld NaN value(s) written as the fill value 1e20 (missing); --keep-nan "
+        "keeps NaN\n",
+        a.output.c_str(), static_cast<long long>(job.nan_filled));
   return raster::status::ok;
 }
 
@@ -203,11 +225,24 @@ int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& ful
     job.band_source(band, pixels);
   else
     job.raw->read_band(band, pixels);
-  full.assign(static_cast<size_t>(job.grid->global.ncell()), kFillValue);
+  const GlobalGrid& g = job.grid->global;
+  try {
+    full.assign(static_cast<size_t>(g.ncell()), kFillValue);
+  } catch (const std::bad_alloc&) {
+    throw ToolError("cannot hold a band of the full grid in memory: " + std::to_string(g.nlon) +
+                    " x " + std::to_string(g.nlat) + " cells of " + std::to_string(g.res) +
+                    " degrees, " + std::to_string(g.ncell() * 4) + " bytes");
+  }
   int64_t fills = 0;
   for (size_t i = 0; i < cells.size(); ++i) {
-    full[static_cast<size_t>(cells[i])] = pixels[i];
-    fills += pixels[i] == kFillValue ? 1 : 0;
+    float v = pixels[i];
+    if (std::isnan(v) && !job.keep_nan) {
+      v = kFillValue;
+      ++job.nan_filled;
+    } else {
+      fills += v == kFillValue ? 1 : 0;
+    }
+    full[static_cast<size_t>(cells[i])] = v;
   }
   return fills;
 }

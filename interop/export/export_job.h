@@ -38,16 +38,19 @@ struct ExportJob {
   std::string variable = "value";
   std::optional<std::string> units;
   std::optional<std::string> long_name;
-  std::string history;  ///< the command line, for NetCDF history
-  std::string output;   ///< the temporary file the writer fills
-  std::string shown;    ///< the output as the user named it, for messages
+  std::string history;             ///< the command line, for NetCDF history
+  std::string output;              ///< the temporary file the writer fills
+  std::string shown;               ///< the output as the user named it, for messages
+  bool keep_nan = false;           ///< NaN pixels keep their bits instead of becoming kFillValue
+  mutable int64_t nan_filled = 0;  ///< NaN pixels written as kFillValue, counted by scatter_band
 };
 
 /// The label of raw band `band`: its date when a first year is known, else "band N".
 std::string export_band_label(const ExportJob& job, int64_t band);
 
-/// Reads raw band `band` and spreads it over the full grid (kFillValue where no pixel); returns
-/// how many pixels held exactly kFillValue (they will read as missing).
+/// Reads raw band `band` and spreads it over the full grid (kFillValue where no pixel, and for
+/// NaN pixels unless job.keep_nan, counted in job.nan_filled); returns how many pixels held
+/// exactly kFillValue (they will read as missing).
 int64_t scatter_band(const ExportJob& job, int64_t band, std::vector<float>& full,
                      std::vector<float>& pixels);
 

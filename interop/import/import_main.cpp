@@ -45,7 +45,17 @@ const char* const kDescription =
     "\n"
     "At the end a line for people, then one for scripts:\n"
     "  npixel N nbandsyear K nyears Y firstyear F\n"
-    "(F is NA when the input has no time axis; its bands then count as one year.)";
+    "(F is NA when the input has no time axis; its bands then count as one year.)\n"
+    "\n"
+    "Outputs are written under temporary names and renamed when complete (a symbolic link is\n"
+    "followed and kept). An output that is a FIFO or a character device (-o /dev/stdout) is\n"
+    "written straight through, never replaced, and nothing is written beside it: no sidecar,\n"
+    "and a grid file only where --grid-out names one; the two closing lines then go to\n"
+    "standard error when the values go to standard output. IN must be a regular file: a FIFO or\n"
+    "device is refused. Numbers are decimal (--res 0.5 or 1/12, 1/60 to 180 degrees).\n"
+    "\n"
+    "Exit status: 0 imported, 1 a failure while reading or writing (nothing is left behind,\n"
+    "except what a stream already received), 2 a command line that cannot be used.";
 
 const char* const kExample =
     "  rastertools import tas_gswp3_1971_2000.nc -o tas.bin --var tas --years 1971-2000\n"
@@ -78,10 +88,11 @@ std::string human_line(const interop::importer::ImportSummary& s, const ImportOp
                                            interop::format_degrees(s.origin.north) + ")");
   const std::string left_out =
       s.left_out > 0 ? " (" + std::to_string(s.left_out) + " cells without a value left out)" : "";
+  const std::string grid = s.grid.empty() ? "no grid file" : "grid " + s.grid;
   return "imported " + what + " of " + opt.input + ": " + count(s.npixel, "pixel") + left_out +
          ", " + count(s.bands_per_year * s.nyears, "band") + " (" + years + ") into " + s.raw +
-         "; grid " + s.grid + " (" + lattice + ", " + interop::convention_name(s.convention) +
-         "), sidecar " + s.sidecar;
+         "; " + grid + " (" + lattice + ", " + interop::convention_name(s.convention) + "), " +
+         (s.sidecar.empty() ? "no sidecar" : "sidecar " + s.sidecar);
 }
 
 int run(int argc, char** argv) {
@@ -113,9 +124,12 @@ int run(int argc, char** argv) {
   if (!level.empty()) opt.level = interop::importer::parse_level(level);
 
   const std::string program = program_name(argc, argv);
+  // Values written to standard output keep it to themselves: the report goes to stderr.
+  FILE* report = interop::is_standard_output(opt.output) ? stderr : stdout;
   const interop::importer::ImportSummary s = interop::importer::run_import(opt, program.c_str());
-  std::printf("%s\n%s\n", human_line(s, opt).c_str(), interop::importer::summary_line(s).c_str());
-  if (std::fflush(stdout) != 0) throw interop::ToolError("cannot write to standard output");
+  std::fprintf(report, "%s\n%s\n", human_line(s, opt).c_str(),
+               interop::importer::summary_line(s).c_str());
+  if (std::fflush(report) != 0) throw interop::ToolError("cannot write the report");
   return 0;
 }
 

@@ -1,7 +1,5 @@
 #include "import_run.h"
 
-#include <sys/stat.h>
-
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "import_lattice.h"
@@ -190,44 +189,6 @@ Pixels pixels_of_grid(const PlacedGrid& grid, const FilePlacement& fp, int64_t n
 
 // ---- outputs ----
 
-// A raw output written under its temporary name: every write and the close checked.
-class RawWriter {
- public:
-  explicit RawWriter(const std::string& final_path) : tmp_(final_path) {
-    f_ = std::fopen(tmp_.path().c_str(), "wb");
-    if (!f_) fail("cannot create");
-  }
-  ~RawWriter() {
-    if (f_) std::fclose(f_);
-  }
-  RawWriter(const RawWriter&) = delete;
-  RawWriter& operator=(const RawWriter&) = delete;
-
-  void write(const std::vector<float>& v) {
-    if (std::fwrite(v.data(), sizeof(float), v.size(), f_) != v.size()) fail("cannot write");
-  }
-  void close() {
-    FILE* f = f_;
-    f_ = nullptr;
-    if (std::fflush(f) != 0 || std::ferror(f)) {
-      const int err = errno;
-      std::fclose(f);
-      errno = err;
-      fail("cannot write");
-    }
-    if (std::fclose(f) != 0) fail("cannot close");
-  }
-  void commit() { tmp_.commit(); }
-
- private:
-  [[noreturn]] void fail(const char* what) const {
-    throw ToolError(std::string(what) + " " + quoted(tmp_.final_path()) + " (as " +
-                    quoted(tmp_.path()) + "): " + std::strerror(errno));
-  }
-  TempOutput tmp_;
-  FILE* f_ = nullptr;
-};
-
 fs::path normal(const std::string& p) {
   std::error_code ec;
   const fs::path a = fs::weakly_canonical(fs::absolute(p), ec);
@@ -263,7 +224,7 @@ Sidecar sidecar_of(const ImportSummary& s, const SourceInfo& in, const StepPlan&
   Sidecar sc;
   sc.samples = s.npixel;
   sc.bands = s.bands_per_year * s.nyears;
-  sc.grid_file = grid_file_for_sidecar(s.raw, grid_path);
+  if (!names_stream(grid_path)) sc.grid_file = grid_file_for_sidecar(s.raw, grid_path);
   sc.resolution = s.res;
   sc.origin = s.origin;
   sc.convention = s.convention;
@@ -278,18 +239,45 @@ Sidecar sidecar_of(const ImportSummary& s, const SourceInfo& in, const StepPlan&
   return sc;
 }
 
+// A raw output that is a device or a FIFO takes the values alone: nothing is written beside it
+// (a sidecar /dev/stdout.hdr would land in /dev), the grid only where --grid-out names it.
+void note_stream_output(const OutputTarget& raw, const ImportOptions& opt, const char* program,
+                        ImportSummary& sum) {
+  sum.sidecar.clear();
+  if (!opt.grid && !opt.grid_out) sum.grid.clear();
+  const std::string grid = opt.grid       ? "its pixels are those of grid file " + *opt.grid
+                           : opt.grid_out ? "the grid goes to " + *opt.grid_out
+                                          : "no grid file either (give --grid-out FILE to keep it)";
+  raster::print_tool_warning(program,
+                             "output %s is %s: the values are written straight through it, and "
+                             "no sidecar is written beside it; %s",
+                             raw.path().c_str(), raw.stream_text().c_str(), grid.c_str());
+}
+
+// The sidecar and the default grid are named after the raw file, not by the user: a FIFO or
+// device under such a name is a mistake to report, not a stream to wait on.
+void refuse_streams_beside(const ImportSummary& sum, const ImportOptions& opt) {
+  std::vector<std::string> beside{sum.sidecar};
+  if (!opt.grid && !opt.grid_out) beside.push_back(sum.grid);
+  for (const std::string& b : beside)
+    if (!b.empty() && names_stream(b))
+      throw ToolError("cannot write " + b + " beside " + sum.raw + ": it is " +
+                      path_kind_text(path_kind(b)) +
+                      ", which is never replaced; write the raw file under another name");
+}
+
 // ---- the passes over the steps ----
 
 // Writes the pixels `index` of every step through `raw`; marks in `seen` (when given) the cells
 // of `index` that hold a value.
-void write_steps(StepReader& steps, const std::vector<int64_t>& index, RawWriter& raw,
+void write_steps(StepReader& steps, const std::vector<int64_t>& index, OutputTarget& raw,
                  std::vector<uint8_t>* seen) {
   std::vector<float> pixels(index.size());
   for (int64_t t = 0; t < steps.count(); ++t) {
     const std::vector<float>& step = steps.read(t);
     if (seen) mark_values(step, index, *seen);
     copy_pixels(step, index, pixels);
-    raw.write(pixels);
+    raw.write(pixels.data(), pixels.size() * sizeof(float));
   }
 }
 
@@ -310,7 +298,7 @@ struct RecordPlace {
 // decompressed when they fit in memory), and false tells the caller to write again with every
 // cell that held a value.
 bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
-                       RecordPlace place, RawWriter& raw, Pixels& px) {
+                       RecordPlace place, OutputTarget& raw, Pixels& px) {
   const std::vector<float>* step = &steps.read(0);
   mark_values(*step, cov.file_index, seen);
   px = pixels_seen(cov, seen, place.g, place.convention);
@@ -326,22 +314,14 @@ bool write_while_known(StepReader& steps, const Covered& cov, std::vector<uint8_
     }
     if (!known) continue;
     copy_pixels(*step, px.file_index, pixels);
-    raw.write(pixels);
+    raw.write(pixels.data(), pixels.size() * sizeof(float));
   }
   return known;
 }
 
-// Whether the raw output may be written a second time: a new path or a regular file (written
-// under a temporary name), not a device or a pipe.
-bool output_can_start_over(const std::string& path) {
-  struct stat st = {};
-  if (stat(path.c_str(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode);
-}
-
 // What the passes leave: the raw output (written, not yet closed) and its pixels.
 struct Written {
-  std::unique_ptr<RawWriter> raw;
+  std::unique_ptr<OutputTarget> raw;
   Pixels px;
   int64_t no_value = 0;  // --grid pixels without a value in any step
   int64_t outside = 0;   // of them, outside the file's grid
@@ -350,10 +330,11 @@ struct Written {
 
 // --grid: one pass; the pixels without a value are counted.
 Written write_grid_pixels(StepReader& steps, const PlacedGrid& grid, const FilePlacement& fp,
-                          int64_t ncol, std::vector<uint8_t>& seen, const std::string& out) {
+                          int64_t ncol, std::vector<uint8_t>& seen,
+                          std::unique_ptr<OutputTarget> raw) {
   Written w;
   w.px = pixels_of_grid(grid, fp, ncol);
-  w.raw = std::make_unique<RawWriter>(out);
+  w.raw = std::move(raw);
   write_steps(steps, w.px.file_index, *w.raw, &seen);
   for (const int64_t i : w.px.file_index) {
     w.outside += i < 0 ? 1 : 0;
@@ -363,13 +344,15 @@ Written write_grid_pixels(StepReader& steps, const PlacedGrid& grid, const FileP
 }
 
 // The cells with a value in any step: one pass when the first step tells them, else a second
-// (first when the output can be written only once).
+// (first when the output is a stream, which can be written only once).
 Written write_own_pixels(StepReader& steps, const Covered& cov, std::vector<uint8_t>& seen,
-                         RecordPlace place, const std::string& out, const SourceInfo& in) {
+                         RecordPlace place, std::unique_ptr<OutputTarget> raw,
+                         const SourceInfo& in) {
   Written w;
+  w.raw = std::move(raw);
+  const bool can_start_over = !w.raw->is_stream();
   bool written = false;
-  if (output_can_start_over(out)) {
-    w.raw = std::make_unique<RawWriter>(out);
+  if (can_start_over) {
     written = write_while_known(steps, cov, seen, place, *w.raw, w.px);
   } else {
     steps.keep_from(0);
@@ -380,8 +363,11 @@ Written write_own_pixels(StepReader& steps, const Covered& cov, std::vector<uint
     throw ToolError(quoted(in.path) + ": no cell of " + in.variable +
                     " holds a value in any step imported");
   if (!written) {
-    w.raw.reset();  // a first attempt, under its temporary name, goes
-    w.raw = std::make_unique<RawWriter>(out);
+    if (can_start_over) {
+      const std::string out = w.raw->path();
+      w.raw.reset();  // a first attempt, under its temporary name, goes
+      w.raw = std::make_unique<OutputTarget>(out, "raw raster file", true);
+    }
     write_steps(steps, w.px.file_index, *w.raw, nullptr);
   }
   w.left_out = static_cast<int64_t>(cov.cell.size() - w.px.file_index.size());
@@ -467,6 +453,10 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   std::vector<std::string> outputs{sum.raw, sum.sidecar};
   if (own_grid) outputs.push_back(sum.grid);
   check_outputs(outputs, {opt.input, opt.grid.value_or("")});
+  if (path_kind(opt.input) != PathKind::none) check_input_file(opt.input);
+  auto raw_out = std::make_unique<OutputTarget>(sum.raw, "raw raster file", true);
+  if (raw_out->is_stream()) note_stream_output(*raw_out, opt, program, sum);
+  refuse_streams_beside(sum, opt);
 
   if (opt.res && (*opt.res < 1.0 / 60 * (1 - 1e-9) || *opt.res > 180))
     throw usage_error("--res " + degrees(*opt.res) +
@@ -500,9 +490,9 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   std::vector<uint8_t> seen;
   size_for(seen, cells_of(in.lat.size(), in.lon.size(), step_text), step_text);
   const auto ncol = static_cast<int64_t>(in.lon.size());
-  Written w = grid ? write_grid_pixels(steps, *grid, fp, ncol, seen, sum.raw)
+  Written w = grid ? write_grid_pixels(steps, *grid, fp, ncol, seen, std::move(raw_out))
                    : write_own_pixels(steps, covered_cells(g, fp, ncol), seen, {g, sum.convention},
-                                      sum.raw, in);
+                                      std::move(raw_out), in);
   sum.npixel = static_cast<int64_t>(w.px.file_index.size());
   sum.no_value = w.no_value;
   sum.left_out = w.left_out;
@@ -510,10 +500,10 @@ ImportSummary run_import(const ImportOptions& opt, const char* program) {
   report_no_value(sum, w.outside, sum.grid, in, program);
 
   const std::vector<GridPoint>& points = w.px.points;
-  RawWriter& raw = *w.raw;
+  OutputTarget& raw = *w.raw;
   raw.close();
-  if (own_grid) write_grid(sum.grid, points);
-  write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
+  if (own_grid && !sum.grid.empty()) write_grid(sum.grid, points);
+  if (!sum.sidecar.empty()) write_sidecar(sum.raw, sidecar_of(sum, in, plan, sum.grid));
   raw.commit();
   return sum;
 }

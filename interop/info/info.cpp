@@ -12,6 +12,7 @@
 
 #include "grid.h"
 #include "rawfile.h"
+#include "rawinput.h"
 #include "report.h"
 #include "sidecar.h"
 #include "stats.h"
@@ -32,10 +33,22 @@ constexpr const char* kDescription =
     "-9999. With a grid file (--grid, or named by the sidecar FILE.hdr) it also describes the\n"
     "grid: pixel count, longitude and latitude range, the resolution and latitude convention\n"
     "(cell centre or northern edge) it fits, pixels sharing a cell or off the globe; and says\n"
-    "whether file and grid agree (exit status 1 when they do not). --csv prints one row per band:\n"
+    "whether file, sidecar and grid agree. --csv prints one row per band:\n"
     "band,year,band_of_year,min,max,mean,area_mean,nan,inf,fill, where area_mean is the\n"
-    "suite's area-weighted global mean (cosine of latitude, as corvane weights) and year is the\n"
-    "calendar year with --first-year, else the 0-based year.";
+    "suite's area-weighted global mean (cosine of latitude, as corvane weights) over the same\n"
+    "values as mean (NaN, infinities and fill values left out, as the counts say), and year is\n"
+    "the calendar year (1 to 9999) with --first-year, else the 0-based year.\n"
+    "\n"
+    "The sidecar FILE.hdr is used when it belongs to FILE: FILE is a raw file and the sidecar's\n"
+    "samples (pixels a band) make whole bands of FILE's size; otherwise a warning says why it is\n"
+    "not used. A NetCDF (classic or NetCDF-4/HDF5), TIFF/GeoTIFF or PNG file, told by its first\n"
+    "bytes, is described instead: its variables, grid and time axis, with the command that\n"
+    "imports it. FILE and GRID must be regular files: a FIFO or device is refused at once (it\n"
+    "gives no size to tell the bands), never waited on.\n"
+    "\n"
+    "Exit status: 0 described (and file, sidecar and grid agree), 1 they disagree (the\n"
+    "description is printed, with \"Agreement: NO\" and the reasons on standard error) or a file\n"
+    "cannot be read, 2 a command line that cannot be used.";
 
 constexpr const char* kExample =
     "  rastertools info tas.bin --grid grid.bin --bands-per-year 12 --first-year 1971\n"
@@ -113,7 +126,7 @@ void print_grid(const GridReport& g) {
                 format_degrees(global.north).c_str());
   if (!g.convention) {
     const GridPoint p = g.points[static_cast<size_t>(g.fit.misfit)];
-    std::printf(g.fit.off_globe ? ", pixel %lld lies off the globe (lat %.2f)\n"
+    std::printf(g.fit.off_globe ? ", pixel %lld at lat %.2f lies off the globe\n"
                                 : ", latitudes fit neither convention (pixel %lld at lat %.2f)\n",
                 static_cast<long long>(g.fit.misfit), p.lat());
     return;
@@ -188,7 +201,8 @@ void print_band(int64_t band, const BandStats& s, const RasterOptions& opt,
               static_cast<long long>(s.fill_9999));
 }
 
-// The suite's own area-weighted mean over the grid, or nothing without a usable grid.
+// The suite's own area-weighted mean over the grid, of the values band_stats counts as valid
+// (the others weigh nothing), or nothing without a usable grid or valid value.
 class AreaMean {
  public:
   AreaMean(const GridReport* g, int64_t npixel) : npixel_(npixel) {
@@ -200,20 +214,31 @@ class AreaMean {
     raster::InFile f = raster::InFile::try_open(g->path.c_str());
     if (!f.is_open()) throw ToolError("cannot open grid file " + g->path);
     grid_.emplace(f, npixel, global.nlat, global.nlon);
-    ones_.assign(static_cast<size_t>(npixel), 1.0f);
+    values_.resize(static_cast<size_t>(npixel));
+    weights_.resize(static_cast<size_t>(npixel));
   }
-  std::optional<double> of(const std::vector<float>& band) const {
+  std::optional<double> of(const std::vector<float>& band) {
     if (!grid_) return std::nullopt;
+    bool any = false;
+    for (size_t i = 0; i < band.size(); ++i) {
+      const bool valid = is_valid_value(band[i]);
+      values_[i] = valid ? band[i] : 0.0f;
+      weights_[i] = valid ? 1.0f : 0.0f;
+      any = any || valid;
+    }
+    if (!any) return std::nullopt;
     double mean = 0;
     double sd = 0;
-    grid_->stats(band.data(), npixel_, 1, 1, &mean, &sd, ones_.data());
+    grid_->stats(values_.data(), npixel_, 1, 1, &mean, &sd, weights_.data());
+    if (std::isnan(mean)) return std::nullopt;  // every valid pixel lies off the grid
     return mean;
   }
 
  private:
   int64_t npixel_;
   std::optional<raster::AreaWeightedGrid> grid_;
-  std::vector<float> ones_;
+  std::vector<float> values_;
+  std::vector<float> weights_;
 };
 
 void print_file_summary(const RawFile& raw, const RasterOptions& opt, bool has_sidecar) {
@@ -235,10 +260,9 @@ void print_file_summary(const RawFile& raw, const RasterOptions& opt, bool has_s
   std::printf("\n");
 }
 
-// Whether the file, its sidecar and its grid tell the same story; prints the verdict and
-// returns the disagreements.
-std::vector<std::string> agreement(const RawFile& raw, const GridReport* g,
-                                   const std::optional<Sidecar>& sc) {
+// Where the file, its sidecar and its grid tell different stories.
+std::vector<std::string> disagreements(const RawFile& raw, const GridReport* g,
+                                       const std::optional<Sidecar>& sc) {
   std::vector<std::string> no;
   if (g != nullptr && static_cast<int64_t>(g->points.size()) != raw.npixel())
     no.push_back("npixel " + std::to_string(raw.npixel()) + " is not the grid's " +
@@ -252,17 +276,34 @@ std::vector<std::string> agreement(const RawFile& raw, const GridReport* g,
   if (sc && g != nullptr && sc->resolution && g->res && *sc->resolution != *g->res)
     no.push_back("the sidecar's resolution " + fmt_res(*sc->resolution) + " is not the grid's " +
                  fmt_res(*g->res));
-  if (g != nullptr) {
-    if (no.empty())
-      std::printf("Agreement: yes: %lld pixels a band, as the grid holds\n",
-                  static_cast<long long>(raw.npixel()));
-    else {
-      std::string all;
-      for (const std::string& n : no) all += (all.empty() ? "" : "; ") + n;
-      std::printf("Agreement: NO: %s\n", all.c_str());
-    }
-  }
   return no;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string all;
+  for (const std::string& n : parts) all += (all.empty() ? "" : "; ") + n;
+  return all;
+}
+
+void print_agreement(const RawFile& raw, const GridReport* g, const std::vector<std::string>& no) {
+  if (!no.empty())
+    std::printf("Agreement: NO: %s\n", joined(no).c_str());
+  else if (g != nullptr)
+    std::printf("Agreement: yes: %lld pixels a band, as the grid holds\n",
+                static_cast<long long>(raw.npixel()));
+  else
+    std::printf("Agreement: yes: %lld pixels a band and %lld bands, as the sidecar says\n",
+                static_cast<long long>(raw.npixel()), static_cast<long long>(raw.bands()));
+}
+
+// The options that describe a raw file, given for a file of another format.
+void refuse_raw_options(const Args& a, FileFormat f) {
+  const bool raw_options = a.opt.npixel || a.opt.grid || a.opt.bands_per_year || a.opt.first_year ||
+                           !a.bands.empty() || !a.res.empty() || !a.convention.empty() || a.csv;
+  if (raw_options)
+    throw usage_error(a.file + " is " + format_text(f) +
+                      ": --npixel, --grid, --res, --convention, --bands-per-year, --first-year, "
+                      "--bands and --csv describe raw raster files; give the file alone");
 }
 
 int info_main(int argc, char** argv) {
@@ -270,18 +311,33 @@ int info_main(int argc, char** argv) {
   Args a;
   setup_app(app, kDescription, kExample);
   app.add_option("FILE", a.file, "Raw raster file (float32 LE, band-sequential)");
-  app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: sidecar, else the grid)");
+  add_integer_option(app, "--npixel", a.opt.npixel,
+                     "Pixels per band (default: sidecar, else the grid)", 1, kMaxNpixel);
   app.add_option("--grid", a.opt.grid, "Grid file");
   app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
   app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
-  app.add_option("--bands-per-year", a.opt.bands_per_year, "Bands per year (12 for monthly)");
-  app.add_option("--first-year", a.opt.first_year, "Year of the first band");
+  add_integer_option(app, "--bands-per-year", a.opt.bands_per_year,
+                     "Bands per year (12 for monthly), 1 to 8784", 1, kMaxBandsPerYear);
+  add_integer_option(app, "--first-year", a.opt.first_year, "Year of the first band, 1 to 9999",
+                     kMinYear, kMaxYear);
   app.add_option("--bands", a.bands, "Band range A-B to describe (default: all)");
   app.add_flag("--csv", a.csv, "One CSV row per band instead of the description");
   parse_command_line(app, argc, argv);
 
+  if (!a.file.empty()) {
+    check_input_file(a.file);
+    const FileFormat f = sniff_format(a.file);
+    if (f != FileFormat::raw) {
+      refuse_raw_options(a, f);
+      sidecar_for(a.file, kProgram);  // says that a sidecar beside it is not used
+      return describe_other_format(a.file, f);
+    }
+  }
   if (!a.convention.empty()) a.opt.convention = parse_convention(a.convention);
   if (!a.res.empty()) a.opt.res = parse_resolution(a.res);
+  if (a.opt.first_year && !a.opt.bands_per_year)
+    throw usage_error("--first-year " + std::to_string(*a.opt.first_year) +
+                      " needs --bands-per-year to place the bands in years");
   const std::optional<BandRange> given_bands =
       a.bands.empty() ? std::nullopt : std::optional(parse_band_range(a.bands));
   if (a.file.empty()) {
@@ -291,7 +347,7 @@ int info_main(int argc, char** argv) {
     warn_grid(g);
     return raster::status::ok;
   }
-  const std::optional<Sidecar> sc = read_sidecar(a.file);
+  const std::optional<Sidecar> sc = sidecar_for(a.file, kProgram);
   RasterOptions given = a.opt;
   given.grid.reset();  // a grid that disagrees is reported below, not refused
   RasterOptions opt = resolve_defaults(a.file, given, sc);
@@ -302,7 +358,11 @@ int info_main(int argc, char** argv) {
   if (!opt.npixel)
     throw usage_error("no pixel count for " + a.file + ": give --npixel N or --grid GRID");
   const RawFile raw(a.file, *opt.npixel);
-  if (raw.leftover() != 0)
+  if (raw.leftover() != 0 && raw.bands() == 0)
+    raster::print_tool_warning(kProgram, "%s: its %lld bytes make no whole band of %lld pixels",
+                               a.file.c_str(), static_cast<long long>(raw.size()),
+                               static_cast<long long>(raw.npixel()));
+  else if (raw.leftover() != 0)
     raster::print_tool_warning(
         kProgram,
         "%s: %lld bytes are not a whole number of bands of %lld pixels: "
@@ -314,15 +374,19 @@ int info_main(int argc, char** argv) {
   const BandRange range =
       has_bands ? check_band_range(given_bands ? &*given_bands : nullptr, raw.bands(), a.file)
                 : BandRange{};
+  if (has_bands && opt.first_year && opt.bands_per_year)
+    check_years(*opt.first_year, *opt.bands_per_year, range.last, a.file);
   if (grid) warn_grid(*grid);
+  const GridReport* g = grid ? &*grid : nullptr;
+  const std::vector<std::string> no = disagreements(raw, g, sc);
+  const bool judged = g != nullptr || sc.has_value();
   if (!a.csv) {
     print_file_summary(raw, opt, sc.has_value());
     if (grid) print_grid(*grid);
+    if (judged) print_agreement(raw, g, no);
   }
-  const std::vector<std::string> no =
-      a.csv ? std::vector<std::string>{} : agreement(raw, grid ? &*grid : nullptr, sc);
 
-  const AreaMean area(grid ? &*grid : nullptr, raw.npixel());
+  AreaMean area(g, raw.npixel());
   if (has_bands) {
     if (a.csv)
       std::printf("band,year,band_of_year,min,max,mean,area_mean,nan,inf,fill\n");
@@ -336,13 +400,18 @@ int info_main(int argc, char** argv) {
       print_band(b, band_stats(band), opt, area.of(band), a.csv);
     }
   }
-  if (grid && static_cast<int64_t>(grid->points.size()) != raw.npixel())
-    throw ToolError("npixel " + std::to_string(raw.npixel()) + " does not match grid file " +
-                    grid->path + " (" + std::to_string(grid->points.size()) + " pixels)");
+  if (std::fflush(stdout) != 0) throw ToolError("cannot write to standard output");
+  if (judged && !no.empty())
+    throw ToolError(a.file + " does not agree with its " + (g != nullptr ? "grid" : "sidecar") +
+                    ": " + joined(no));
   return raster::status::ok;
 }
 
 }  // namespace
+
+bool is_valid_value(float v) {
+  return !std::isnan(v) && !std::isinf(v) && v != 1e20f && v != -9999.0f;
+}
 
 BandStats band_stats(std::span<const float> band) {
   BandStats s;

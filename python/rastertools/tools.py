@@ -154,12 +154,13 @@ def info(file=None, *, grid=None, npixel: int | None = None, res=None, conventio
 def export(raw, output, *, format=None, grid=None, res=None, convention=None,
            npixel: int | None = None, bands_per_year: int | None = None,
            first_year: int | None = None, calendar=None, var=None, units=None, long_name=None,
-           bands=None) -> Result:
-    """``rastertools export``: NetCDF-4 (CF), GeoTIFF or COG."""
+           bands=None, keep_nan: bool = False) -> Result:
+    """``rastertools export``: NetCDF-4 (CF), GeoTIFF or COG; NaN pixels become the fill value
+    unless keep_nan=True."""
     return run("export", raw, "-o", output, *options(
         format=format, grid=grid, res=res, convention=convention, npixel=npixel,
         bands_per_year=bands_per_year, first_year=first_year, calendar=calendar, var=var,
-        units=units, long_name=long_name, bands=band_range(bands)))
+        units=units, long_name=long_name, bands=band_range(bands), keep_nan=keep_nan))
 
 
 @dataclass

@@ -24,8 +24,9 @@ def test_same_cells_and_dates_as_export(tmp, grid, per_year, first, calendar):
     da = rt.open_raw("v.bin", grid=data_grid(grid), bands_per_year=per_year, first_year=first,
                      calendar=calendar, chunks=5)
     ours = da.rastertools.to_grid().load()
-    rt.tools.export("v.bin", "v.nc", grid=data_grid(grid), bands_per_year=per_year,
-                    first_year=first, calendar=calendar)
+    given = dict(grid=data_grid(grid), bands_per_year=per_year, first_year=first,
+                 calendar=calendar)
+    rt.tools.export("v.bin", "v.nc", keep_nan=True, **given)
     theirs = xr.open_dataset("v.nc", mask_and_scale=False).load()["value"]
 
     assert ours.dims == theirs.dims
@@ -34,11 +35,19 @@ def test_same_cells_and_dates_as_export(tmp, grid, per_year, first, calendar):
     if first is not None:
         assert ours.time.dt.calendar == theirs.time.dt.calendar == (calendar or
                                                                      "proleptic_gregorian")
-    # Export writes 1e20 where no pixel is; elsewhere its bits are ours, NaN payloads and -0.
+    # With keep_nan, export writes 1e20 where no pixel is; elsewhere its bits are ours, NaN
+    # payloads and -0.
     fill = theirs.values == np.float32(1e20)
     assert np.isnan(ours.values[fill]).all()
     assert (ours.values[~fill].view("u4") == theirs.values[~fill].view("u4")).all()
     assert (~fill).sum() == nbands * npixel
+    # Without keep_nan, export writes the NaN pixels as the fill value and keeps the other bits.
+    rt.tools.export("v.bin", "d.nc", **given)
+    filled = xr.open_dataset("d.nc", mask_and_scale=False).load()["value"].values
+    nan = np.isnan(theirs.values)
+    assert nan.any()
+    assert (filled[nan] == np.float32(1e20)).all()
+    assert (filled[~nan].view("u4") == theirs.values[~nan].view("u4")).all()
 
 
 def test_lattice_origin_as_export_places_it(tmp):

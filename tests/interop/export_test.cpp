@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
+#include <cmath>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,15 +67,17 @@ class NcIn {
   int id_ = -1;
 };
 
-// Each exported band must hold the raw pixel's bits in the pixel's cell and 1e20 elsewhere.
+// Each exported band must hold the raw pixel's bits in the pixel's cell (1e20 for a NaN pixel
+// unless NaN is kept) and 1e20 elsewhere.
 void expect_band_cells(const std::vector<float>& cells, const std::vector<float>& raw, int64_t band,
-                       const GridCase& g, const std::vector<int64_t>& where) {
+                       const GridCase& g, const std::vector<int64_t>& where, bool keep_nan) {
   std::vector<bool> has_pixel(cells.size(), false);
   int64_t bad = 0;
   for (size_t p = 0; p < where.size(); ++p) {
     const size_t c = static_cast<size_t>(where[p]);
     has_pixel[c] = true;
-    const uint32_t want = e2e::bits(raw[static_cast<size_t>(band * g.npixel) + p]);
+    const float v = raw[static_cast<size_t>(band * g.npixel) + p];
+    const uint32_t want = std::isnan(v) && !keep_nan ? fill_bits() : e2e::bits(v);
     if (e2e::bits(cells[c]) != want && bad++ < 5)
       ADD_FAILURE() << "band " << band << " pixel " << p << ": " << std::hex << e2e::bits(cells[c])
                     << " != " << want;
@@ -110,7 +115,7 @@ TEST_P(ExportGrid, NetcdfHoldsEveryPixelBitForBitAndFillElsewhere) {
   for (int64_t b = 0; b < 2; ++b)
     expect_band_cells(nc.band("value", static_cast<size_t>(b), static_cast<size_t>(nlat(g)),
                               static_cast<size_t>(nlon(g))),
-                      raw, b, g, where);
+                      raw, b, g, where, false);
   // Coordinates: cell centres from the north-west corner.
   const double res = g.res100 / 100.0;
   const auto lat = nc.doubles("lat", static_cast<size_t>(nlat(g)));
@@ -127,7 +132,7 @@ TEST_P(ExportGrid, GeotiffHoldsEveryPixelBitForBit) {
   const auto raw = fixtures::sample_bands(g.npixel, 3);
   e2e::write_floats(dir.file("x.bin"), raw);
   const e2e::Result r = e2e::run(kTool, {dir.file("x.bin"), "-o", dir.file("x.tif"), "--grid",
-                                         e2e::data_path(g.file), "--bands", "1-2"});
+                                         e2e::data_path(g.file), "--bands", "1-2", "--keep-nan"});
   ASSERT_EQ(r.status, 0) << r.err;
   GDALAllRegister();
   GDALDatasetH ds = GDALOpen(dir.file("x.tif").c_str(), GA_ReadOnly);
@@ -140,7 +145,7 @@ TEST_P(ExportGrid, GeotiffHoldsEveryPixelBitForBit) {
                            static_cast<int>(nlat(g)), cells.data(), static_cast<int>(nlon(g)),
                            static_cast<int>(nlat(g)), GDT_Float32, 0, 0),
               CE_None);
-    expect_band_cells(cells, raw, k, g, where);
+    expect_band_cells(cells, raw, k, g, where, true);
     int has = 0;
     // The nodata value as the float32 band sees it.
     EXPECT_EQ(static_cast<float>(GDALGetRasterNoDataValue(GDALGetRasterBand(ds, k), &has)), 1e20f);
@@ -302,9 +307,13 @@ TEST_F(ExportedFile, EachRunSucceedsAndSaysWhatItWrote) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
   }
+  // sample_bands puts 3 NaNs at the start of each of the 3 bands.
   EXPECT_EQ(results_[0].out, file("tas.nc") +
                                  ": 3 band(s) of 3862 pixels on a 180 x 90 grid of 2 degrees "
-                                 "(northedge)\n");
+                                 "(northedge)\n" +
+                                 file("tas.nc") +
+                                 ": 9 NaN value(s) written as the fill value 1e20 (missing); "
+                                 "--keep-nan keeps NaN\n");
   // Nothing but the outputs is left in the folder (no temporary files).
   const auto listing = fixtures::peer("ls -A " + fixtures::quoted(dir_->path()));
   EXPECT_EQ(listing.out, "tas.bin\ntas.nc\ntas.tif\ntas_cog.tif\n");
@@ -350,6 +359,39 @@ TEST_F(ExportedFile, CdoReadsGridAndTime) {
                            "lat : 89 to -89 by -2", "3 steps", "Calendar = proleptic_gregorian",
                            "1971-01-16 12:00:00", "1971-02-15 00:00:00", "1971-03-16 12:00:00"})
     EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
+}
+
+// CDO counts the missing values of every record. By default a NaN pixel is written as the fill
+// value: CDO reads it as missing without a word, and its count is the cells without a pixel plus
+// the NaN pixels. With --keep-nan CDO meets NaNs that are not the fill value and warns.
+TEST(ExportCdo, NanPixelsReadAsMissingWithoutAWarning) {
+  e2e::TempDir dir;
+  const GridCase& g = fixtures::bundled_grids()[0];
+  auto v = fixtures::sample_bands(g.npixel, 2);  // 3 NaNs at the start of each band
+  v[static_cast<size_t>(g.npixel + 500)] = std::nanf("");
+  e2e::write_floats(dir.file("x.bin"), v);
+  const int64_t empty = nlat(g) * nlon(g) - g.npixel;
+  for (const bool keep : {false, true}) {
+    std::vector<std::string> args{
+        dir.file("x.bin"),  "-o", dir.file("x.nc"), "--grid", e2e::data_path(g.file),
+        "--bands-per-year", "1",  "--first-year",   "2000"};
+    if (keep) args.push_back("--keep-nan");
+    ASSERT_EQ(e2e::run(kTool, args).status, 0);
+    const auto r = fixtures::peer("cdo -s info " + fixtures::quoted(dir.file("x.nc")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("missing values") == std::string::npos, !keep) << r.err;
+    // "  1 : DATE TIME LEVEL GRIDSIZE MISS : ...": the sixth word of each record's line.
+    std::istringstream in(r.out);
+    std::vector<int64_t> miss;
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream words(line);
+      std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+      if (w.size() > 6 && w[0] != "-1") miss.push_back(std::stoll(w[6]));
+    }
+    const std::vector<int64_t> want =
+        keep ? std::vector<int64_t>{empty, empty} : std::vector<int64_t>{empty + 3, empty + 4};
+    EXPECT_EQ(miss, want) << r.out;
+  }
 }
 
 struct GdalCase {
@@ -562,7 +604,9 @@ const FailCase kFails[] = {
     {"npixel_not_a_number",
      {"@/x.bin", "-o", "@/out.nc", "--npixel", "many"},
      2,
-     "rastertools-export: error: Could not convert: --npixel = many\n" + kRunHelp},
+     "rastertools-export: error: --npixel 'many' is not a whole number: give decimal digits, 1 "
+     "to 2305843009213693951\n" +
+         kRunHelp},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ExportFails, testing::ValuesIn(kFails), fixtures::CaseName{});

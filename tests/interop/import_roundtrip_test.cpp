@@ -68,10 +68,11 @@ TEST_P(RoundTrip, SameBytes) {
   const std::vector<float> raw = sample(c.npixel, nbands);
   e2e::write_floats(dir.file("raw.bin"), raw);
   const std::string out = std::string("x.") + c.ext;
-  const e2e::Result ex = e2e::run("rastertools-export",
-                                  {"raw.bin", "-o", out, "--grid", grid, "--bands-per-year", "12",
-                                   "--first-year", "1971", "--var", "tas", "--units", "K"},
-                                  "", dir.path());
+  const e2e::Result ex =
+      e2e::run("rastertools-export",
+               {"raw.bin", "-o", out, "--grid", grid, "--bands-per-year", "12", "--first-year",
+                "1971", "--var", "tas", "--units", "K", "--keep-nan"},
+               "", dir.path());
   ASSERT_EQ(ex.status, 0) << ex.err;
   const bool nc = std::string(c.ext) == "nc";
   const std::string summary =

@@ -58,7 +58,7 @@ TEST(Info, DescribesFileGridAndBands) {
           "Agreement: yes: 3862 pixels a band, as the grid holds\n"
           "  band date                  min          max         mean    area_mean    NaN    "
           "Inf   1e20  -9999\n"
-          "     0 2000                  2.5          2.5          2.5          nan      1      "
+          "     0 2000                  2.5          2.5          2.5          2.5      1      "
           "2      1      1\n"
           "     1 2001                    4            4            4            4      0      "
           "0      0      0\n");
@@ -128,8 +128,7 @@ const SizeCase kSizes[] = {
      "3 bytes after band 1 are left over\n"},
     {"less_than_a_band", 39,
      "File:      @/x.bin: 39 bytes = 0 band(s) of 10 pixels + 39 bytes left over\n",
-     "rastertools-info: warning: @/x.bin: 39 bytes are not a whole number of bands of 10 pixels: "
-     "39 bytes after band -1 are left over\n"},
+     "rastertools-info: warning: @/x.bin: its 39 bytes make no whole band of 10 pixels\n"},
     {"empty", 0, "File:      @/x.bin: 0 bytes = 0 band(s) of 10 pixels + 0 bytes left over\n", ""},
 };
 
@@ -238,8 +237,9 @@ TEST(InfoAgreement, NpixelThatIsNotTheGridsIsReportedAndFails) {
   EXPECT_NE(r.out.find("Agreement: NO: npixel 3861 is not the grid's 3862 pixels\n"),
             std::string::npos)
       << r.out;
-  EXPECT_EQ(r.err, "rastertools-info: error: npixel 3861 does not match grid file " + grid +
-                       " (3862 pixels)\n");
+  EXPECT_EQ(r.err, "rastertools-info: error: " + dir.file("x.bin") +
+                       " does not agree with its grid: npixel 3861 is not the grid's 3862 "
+                       "pixels\n");
 }
 
 TEST(InfoAgreement, SidecarGivesDefaultsAndIsCheckedAgainstTheFile) {
@@ -250,7 +250,11 @@ TEST(InfoAgreement, SidecarGivesDefaultsAndIsCheckedAgainstTheFile) {
                    "ENVI\nsamples = 3862\nlines = 1\nbands = 3\nrastertools grid file = grid.bin\n"
                    "rastertools bands per year = 2\n");
   const e2e::Result r = e2e::run(kTool, {dir.file("x.bin"), "--bands", "1"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  // The description is whole; the disagreement sets the status.
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, at_dir("rastertools-info: error: @/x.bin does not agree with its grid: the "
+                          "sidecar says 3 bands, the file holds 2\n",
+                          dir.path()));
   EXPECT_EQ(r.out,
             at_dir("File:      @/x.bin: 30896 bytes = 2 band(s) of 3862 pixels + 0 bytes "
                    "left over\n"
@@ -453,7 +457,9 @@ const FailCase kFails[] = {
     {"npixel_zero",
      {"@/x.bin", "--npixel", "0"},
      2,
-     "rastertools-info: error: npixel must be positive, not 0\n" + kRunHelp},
+     "rastertools-info: error: --npixel 0 is out of range: give a whole number from 1 to "
+     "2305843009213693951\n" +
+         kRunHelp},
     {"bad_convention",
      {"@/x.bin", "--npixel", "5", "--convention", "edge"},
      2,

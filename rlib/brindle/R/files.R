@@ -1,19 +1,31 @@
 # Raw raster files and grid files of the rastertools suite, read into and
 # written from R. Both are headerless and little-endian.
 
-read_raster <- function(file, npixel, nbands = NULL, skip = 0) {
+read_raster <- function(file, npixel, nbands = NULL, skip = 0, allow_trailing = FALSE) {
   check_path(file)
   npixel <- check_count(npixel, "npixel", min = 1)
   skip <- check_count(skip, "skip", min = 0)
+  check_flag(allow_trailing, "allow_trailing")
   size <- file.size(file)
   if (is.na(size)) stop(sprintf("cannot find raster file '%s'", file), call. = FALSE)
+  if (dir.exists(file)) stop(sprintf("'%s' is a folder, not a raster file", file), call. = FALSE)
+  refuse_other_format(file, size)
   bandbytes <- 4 * npixel
-  infile <- size %/% bandbytes            # whole bands; bytes after the last one are ignored
-  if (size %% bandbytes != 0) {
+  infile <- size %/% bandbytes            # whole bands
+  rest <- size %% bandbytes
+  if (rest != 0 && !allow_trailing) {
+    # Almost always a wrong npixel: the bands would not line up with the pixels.
+    stop(sprintf(paste0("'%s' is %s bytes, not a whole number of bands of %s pixels ",
+                        "(%s bytes each): is npixel right? (allow_trailing = TRUE ignores the ",
+                        "last %s bytes)"), file, format(size, scientific = FALSE),
+                 format(npixel, scientific = FALSE), format(bandbytes, scientific = FALSE),
+                 format(rest, scientific = FALSE)), call. = FALSE)
+  }
+  if (rest != 0) {
     warning(sprintf(paste0("'%s' is %s bytes, not a whole number of bands of %s pixels; ",
                            "the last %s bytes are ignored"), file,
                     format(size, scientific = FALSE), format(npixel, scientific = FALSE),
-                    format(size %% bandbytes, scientific = FALSE)), call. = FALSE)
+                    format(rest, scientific = FALSE)), call. = FALSE)
   }
   if (skip > infile) {
     stop(sprintf("cannot skip %s bands: '%s' holds %s", skip, file, infile), call. = FALSE)
@@ -54,9 +66,11 @@ read_grid <- function(file, degrees = TRUE) {
   check_flag(degrees, "degrees")
   size <- file.size(file)
   if (is.na(size)) stop(sprintf("cannot find grid file '%s'", file), call. = FALSE)
+  if (dir.exists(file)) stop(sprintf("'%s' is a folder, not a grid file", file), call. = FALSE)
+  if (size == 0) stop(sprintf("grid file '%s' is empty", file), call. = FALSE)
   if (size %% 4 != 0) {
-    warning(sprintf("'%s' is %s bytes, not a multiple of 4; the last %d bytes are ignored",
-                    file, format(size, scientific = FALSE), size %% 4), call. = FALSE)
+    stop(sprintf("grid file '%s' is %s bytes, not a whole number of 4-byte records", file,
+                 format(size, scientific = FALSE)), call. = FALSE)
   }
   npixel <- size %/% 4
   con <- file(file, "rb")
@@ -90,6 +104,49 @@ write_grid <- function(grid, file, degrees = TRUE) {
   on.exit(close(con))
   writeBin(as.integer(t(v)), con, size = 2L, endian = "little")
   invisible(file)
+}
+
+# Files that are not raw, told by their first bytes as the suite's tools tell them: NetCDF
+# classic ("CDF" 1, 2 or 5), NetCDF-4/HDF5 (its signature at 0, 512, 1024, ...), TIFF/GeoTIFF
+# (with its first directory inside the file, or BigTIFF), PNG.
+file_format <- function(file, size) {
+  con <- file(file, "rb")
+  on.exit(close(con))
+  head <- readBin(con, "raw", 16L)
+  at <- function(bytes, offset = 0L) {
+    length(head) >= offset + length(bytes) &&
+      identical(head[offset + seq_along(bytes)], as.raw(bytes))
+  }
+  hdf5 <- c(0x89, 0x48, 0x44, 0x46, 0x0d, 0x0a, 0x1a, 0x0a)
+  if (at(c(0x43, 0x44, 0x46)) && length(head) >= 4L && as.integer(head[4L]) %in% c(1L, 2L, 5L)) {
+    return("a NetCDF classic file")
+  }
+  if (at(hdf5)) return("a NetCDF-4/HDF5 file")
+  offset <- 512
+  while (offset + 8 <= size) {
+    seek(con, offset)
+    if (identical(readBin(con, "raw", 8L), as.raw(hdf5))) return("a NetCDF-4/HDF5 file")
+    offset <- offset * 2
+  }
+  u32 <- function(bytes, big) sum(as.numeric(if (big) rev(bytes) else bytes) * 256^(0:3))
+  if (length(head) >= 8L && (at(c(0x49, 0x49, 0x2a, 0x00)) || at(c(0x4d, 0x4d, 0x00, 0x2a)))) {
+    ifd <- u32(head[5:8], head[1L] == as.raw(0x4d))
+    if (ifd >= 8 && ifd < size) return("a TIFF/GeoTIFF file")
+  }
+  if (at(c(0x49, 0x49, 0x2b, 0x00, 0x08, 0x00, 0x00, 0x00)) ||
+      at(c(0x4d, 0x4d, 0x00, 0x2b, 0x00, 0x08, 0x00, 0x00))) {
+    return("a TIFF/GeoTIFF file")
+  }
+  if (at(c(0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a))) return("a PNG image")
+  NULL
+}
+
+refuse_other_format <- function(file, size) {
+  f <- file_format(file, size)
+  if (is.null(f)) return(invisible())
+  hint <- if (f == "a PNG image") "" else
+    "; read it with terra::rast(), or make a raw file of it with 'rastertools import'"
+  stop(sprintf("'%s' is %s, not a raw raster file%s", file, f, hint), call. = FALSE)
 }
 
 check_path <- function(file) {

@@ -233,6 +233,17 @@ raster_file_meta <- function(file, grid, res, convention, npixel, origin = NULL)
   h <- read_sidecar(file)
   num <- function(key) if (!is.null(h[[key]])) as.numeric(h[[key]])
   hdr <- sidecar_path(file)
+  samples <- num("samples")
+  size <- file.size(file)
+  # A sidecar belongs to the file when its pixels make whole bands of the file's size.
+  if (!is.null(samples) && !is.na(size) && (is.na(samples) || samples <= 0 ||
+                                            size %% (4 * samples) != 0)) {
+    warning(sprintf(paste0("sidecar '%s' is not used for '%s': its %s pixels a band do not ",
+                           "divide the file's %s bytes, so it describes another file"), hdr, file,
+                    h[["samples"]], format(size, scientific = FALSE)), call. = FALSE)
+    h <- list()
+    samples <- NULL
+  }
   key_of <- function(key) sprintf("'%s' of '%s'", key, hdr)
   if (is.null(res) && !is.null(h[["rastertools resolution"]])) {
     res <- parse_degrees(h[["rastertools resolution"]], key_of("rastertools resolution"))
@@ -244,8 +255,8 @@ raster_file_meta <- function(file, grid, res, convention, npixel, origin = NULL)
     grid <- h[["rastertools grid file"]]
     if (!grepl("^/", grid)) grid <- file.path(dirname(hdr), grid)
   }
-  if (is.null(npixel)) npixel <- num("samples")
-  if (is.null(npixel) && is.character(grid)) npixel <- file.size(grid) %/% 4
+  if (is.null(npixel)) npixel <- samples
+  if (is.null(npixel) && is.character(grid)) npixel <- nrow(read_grid(grid))
   if (is.null(npixel) && is.matrix(grid)) npixel <- nrow(grid)
   if (is.null(npixel)) {
     stop(sprintf("'%s' has no sidecar telling its pixels: give 'npixel' or 'grid'", file),

@@ -21,19 +21,44 @@ test_that("read_raster reads whole bands, skips bands and refuses to read past t
   expect_identical(read_raster(f, 5, nbands = 0), matrix(0, 5, 0))
   expect_error(read_raster(f, 5, nbands = 13, skip = 24), "holds 36 bands.*25 to 37")
   expect_error(read_raster(f, 5, skip = 37), "cannot skip 37 bands")
-  # 180 values: 25 whole bands of 7 and 5 values (20 bytes) more
-  expect_warning(m7 <- read_raster(f, 7), "720 bytes.*the last 20 bytes are ignored")
+  # 180 values: 25 whole bands of 7 and 5 values (20 bytes) more, a wrong npixel
+  expect_error(read_raster(f, 7),
+               "720 bytes, not a whole number of bands of 7 pixels \\(28 bytes each\\): is npixel")
+  expect_warning(m7 <- read_raster(f, 7, allow_trailing = TRUE),
+                 "720 bytes.*the last 20 bytes are ignored")
   expect_identical(dim(m7), c(7L, 25L))
+  expect_identical(as.vector(m7), as.vector(x)[1:175])
 })
 
-test_that("read_raster ignores bytes after the last whole band, with a warning", {
+test_that("read_raster refuses bytes after the last whole band unless asked to ignore them", {
   f <- temp_file()
   write_raster(1:6, f)
   con <- file(f, "ab")
   writeBin(as.raw(1:3), con)
   close(con)
-  expect_warning(m <- read_raster(f, 3), "last 3 bytes are ignored")
+  expect_error(read_raster(f, 3), "27 bytes.*allow_trailing = TRUE ignores the last 3 bytes")
+  expect_warning(m <- read_raster(f, 3, allow_trailing = TRUE), "last 3 bytes are ignored")
   expect_identical(m, matrix(as.double(1:6), 3))
+  expect_error(read_raster(f, 3, allow_trailing = NA), "'allow_trailing' must be TRUE or FALSE")
+})
+
+test_that("read_raster refuses files of other formats by their first bytes", {
+  f <- temp_file()
+  raw_file <- function(...) writeBin(as.raw(c(...)), f)
+  raw_file(0x43, 0x44, 0x46, 0x01, rep(0, 28))                        # NetCDF classic
+  expect_error(read_raster(f, 1), "is a NetCDF classic file, not a raw raster file; read it")
+  raw_file(0x89, 0x48, 0x44, 0x46, 0x0d, 0x0a, 0x1a, 0x0a, rep(0, 8))  # NetCDF-4/HDF5
+  expect_error(read_raster(f, 1), "is a NetCDF-4/HDF5 file")
+  raw_file(rep(0, 512), 0x89, 0x48, 0x44, 0x46, 0x0d, 0x0a, 0x1a, 0x0a)  # after a user block
+  expect_error(read_raster(f, 1), "is a NetCDF-4/HDF5 file")
+  raw_file(0x4d, 0x4d, 0x00, 0x2a, 0, 0, 0, 8, rep(0, 8))             # big-endian TIFF
+  expect_error(read_raster(f, 1), "is a TIFF/GeoTIFF file")
+  raw_file(0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a)             # PNG
+  expect_error(read_raster(f, 1), "is a PNG image, not a raw raster file$")
+  # TIFF's first bytes with a directory past the end: two raw values
+  raw_file(0x49, 0x49, 0x2a, 0x00, 0xff, 0xff, 0xff, 0x7f)
+  expect_identical(dim(read_raster(f, 2)), c(2L, 1L))
+  expect_error(read_raster(tempdir(), 1), "is a folder")
 })
 
 test_that("float32 rounding and appending", {
@@ -85,8 +110,9 @@ test_that("grid coordinates must fit in int16 and be finite", {
   expect_error(write_grid(cbind(1, 2, 3), f), "two columns")
   expect_error(read_grid(tempfile()), "cannot find grid file")
   writeBin(as.raw(1:6), f)
-  expect_warning(g <- read_grid(f), "last 2 bytes are ignored")
-  expect_identical(nrow(g), 1L)
+  expect_error(read_grid(f), "is 6 bytes, not a whole number of 4-byte records")
+  writeBin(raw(0), f)
+  expect_error(read_grid(f), "is empty")
 })
 
 test_that("monthly bands read from a raster file go into brindle()", {

@@ -111,6 +111,11 @@ test_that("a sidecar gives the defaults; arguments win; bad headers are refused"
   expect_error(read_sidecar(f), "x.hdr' says data type = 5")
   writeLines(c("NOT ENVI"), file.path(d, "x.hdr"))
   expect_error(as_spatraster(f), "is not an ENVI header")
+  # a sidecar of another file (its 299 pixels do not divide 3600 bytes) is not used
+  write_sidecar_for(f, samples = 299, rastertools_grid_file = "nowhere.grid")
+  expect_warning(r <- as_spatraster(f, grid = file.path(d, "g.grid")),
+                 "x.hdr' is not used for .*x.bin': its 299 pixels a band do not divide")
+  expect_identical(dim(r), c(90, 180, 3))
 })
 
 test_that("the sidecar's lattice origin and exact resolution place the pixels", {
