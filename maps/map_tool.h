@@ -61,5 +61,7 @@ std::string default_title(const std::string& raw, const interop::RasterOptions& 
 /// Runs the command: one PNG per band, one line per map on `report` once all are written (on
 /// std::cerr instead of std::cout when a map goes to standard output). Returns the exit status.
 int run_map(const MapOptions& o, std::ostream& report);
+/// rastertools map with this command line (the program's entry); returns the exit status.
+int run_map(int argc, char** argv);
 
 }  // namespace maps
