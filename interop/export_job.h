@@ -19,10 +19,25 @@ inline constexpr float kFillValue = 1e20f;
 
 enum class ExportFormat { netcdf, gtiff, cog };
 
+/// A CF climatology: the bands are one year's worth of statistics over the years first..last
+/// (the time axis gets climatology bounds instead of bounds).
+struct ClimatologyYears {
+  int64_t first = 0;
+  int64_t last = 0;
+};
+
 struct ExportJob {
   const RawFile* raw = nullptr;
   const PlacedGrid* grid = nullptr;
-  BandRange bands;                    ///< bands of the raw file written
+  BandRange bands;        ///< bands of the raw file written
+  int64_t band_step = 1;  ///< step k writes raw band bands.first + k * band_step
+  std::optional<ClimatologyYears> climatology;  ///< NetCDF: climatology bounds
+  std::string cell_methods;                     ///< NetCDF: CF cell_methods when not empty
+  /// NetCDF: more variables in the same file on the same time axis (their raw, bands,
+  /// band_step, variable, units, long name and cell methods are theirs); one that is
+  /// `timeless` has dimensions (lat, lon) and holds its raw band bands.first.
+  std::vector<ExportJob> companions;
+  bool timeless = false;
   std::optional<int64_t> first_year;  ///< a time axis when set (with bands_per_year)
   int64_t bands_per_year = 1;
   Calendar calendar;
