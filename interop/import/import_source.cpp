@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -60,6 +61,15 @@ LevelChoice parse_level(const std::string& text) {
 }
 
 namespace {}  // namespace
+
+void Source::read_steps(int64_t first, int64_t count, float* out, raster::ThreadTeam& team) {
+  (void)team;
+  std::vector<float> step;
+  for (int64_t t = 0; t < count; ++t) {
+    read_step(first + t, step);
+    std::copy(step.begin(), step.end(), out + t * static_cast<int64_t>(step.size()));
+  }
+}
 
 // Beyond MemAvailable an allocation would only succeed on paper (overcommit) and the system
 // would kill the run while the buffer is filled.
