@@ -167,10 +167,16 @@ Input describe_raw(const std::string& path, const std::string& name,
 
 }  // namespace
 
+std::optional<Input> open_netcdf_input(const std::string& path, const std::string& name,
+                                       const char* program) {
+  std::unique_ptr<imp::Source> src = imp::open_netcdf(path, name, std::nullopt);
+  if (!src) return std::nullopt;
+  return describe_netcdf(std::move(src), program);
+}
+
 Input open_input(const std::string& path, const std::string& name,
                  const std::optional<std::string>& grid, const char* program) {
-  std::unique_ptr<imp::Source> src = imp::open_netcdf(path, name, std::nullopt);
-  if (src) return describe_netcdf(std::move(src), program);
+  if (std::optional<Input> in = open_netcdf_input(path, name, program)) return std::move(*in);
   return describe_raw(path, name, grid);
 }
 

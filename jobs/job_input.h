@@ -60,6 +60,8 @@ class MemFile {
   const std::string& path() const { return path_; }
   const std::string& name() const { return name_; }
   int64_t size() const;
+  /// The values mapped by the last map_floats (nullptr before); readable from any thread.
+  const float* floats() const { return static_cast<const float*>(map_); }
   /// Sets the size (the new bytes read as zeros) and maps it read-write; the mapping stays
   /// valid until the next resize or the end of the object.
   float* map_floats(int64_t nvalues);
@@ -106,6 +108,9 @@ struct Input {
 /// `grid` the grid file to use instead of the sidecar's). `program` frames warnings.
 Input open_input(const std::string& path, const std::string& name,
                  const std::optional<std::string>& grid, const char* program);
+/// open_input for a NetCDF file only: std::nullopt when libnetcdf does not open `path`.
+std::optional<Input> open_netcdf_input(const std::string& path, const std::string& name,
+                                       const char* program);
 
 /// Year positions in an input: years [first, first + count) counted from its band 0's year.
 struct YearSpan {
