@@ -2,6 +2,7 @@
 // (jobs_core): its whole years decoded on the threads into a pixel image in memory, its pixels
 // by import's rule (the cells with a value in any step read) or a grid file's.
 #include <cstring>
+#include <filesystem>
 
 #include "band_source.h"
 #include "job_input.h"
@@ -90,6 +91,9 @@ class NetcdfSource final : public BandSource {
 std::unique_ptr<BandSource> open_netcdf_source(const std::string& path, const std::string& var,
                                                const interop::RasterOptions& given,
                                                const char* program) {
+  // A missing file is the raw reader's to name (or a vector file's, for --regions).
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return nullptr;
   std::optional<jobs::Input> in = jobs::open_netcdf_input(path, var, program);
   if (!in) return nullptr;
   return std::make_unique<NetcdfSource>(std::move(*in), given, program);
