@@ -1,7 +1,7 @@
 // The input side of the aggregation commands (yearly, fldstat): what they need to know of an
 // input (how its bands lie in time, what they hold, where its pixels lie) and the one read they
-// make. Implemented here for a raw raster file with its sidecar; a NetCDF variable read
-// in-process implements the same interface.
+// make. Implemented for a raw raster file with its sidecar (raw_source.cpp) and for a NetCDF
+// variable read in-process through the named jobs' input layer (netcdf_source.cpp).
 #pragma once
 
 #include <cstdint>
@@ -52,5 +52,19 @@ class BandSource {
 std::unique_ptr<BandSource> open_raw_source(const std::string& path,
                                             const interop::RasterOptions& given,
                                             const char* program);
+
+/// A NetCDF variable (`var`; empty: the file's only data variable), its whole years decoded
+/// into memory (as much room as the imported raw file would take on disk); its pixels are the
+/// cells with a value in any step read, as import takes them, or those of `given.grid`. A
+/// usage ToolError for a raw-input option the file answers itself (--res, --convention,
+/// --npixel; --bands-per-year and --first-year when it has a time axis). nullptr when `path`
+/// is not NetCDF.
+std::unique_ptr<BandSource> open_netcdf_source(const std::string& path, const std::string& var,
+                                               const interop::RasterOptions& given,
+                                               const char* program);
+
+/// NetCDF when `path` is, else a raw raster file (then a `var` is a usage ToolError).
+std::unique_ptr<BandSource> open_source(const std::string& path, const std::string& var,
+                                        const interop::RasterOptions& given, const char* program);
 
 }  // namespace aggregate

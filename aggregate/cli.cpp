@@ -20,7 +20,10 @@ interop::RasterOptions InputArgs::resolved() const {
 }
 
 void add_input_options(CLI::App& app, InputArgs& a) {
-  app.add_option("--grid", a.opt.grid, "Grid file of the input's pixels (default: the sidecar's)");
+  app.add_option("--var", a.var, "NetCDF input: the variable (default: the file's only one)");
+  app.add_option("--grid", a.opt.grid,
+                 "Grid file of the input's pixels (default: the sidecar's; NetCDF: the cells "
+                 "with a value)");
   app.add_option("--res", a.res, "Resolution in degrees, e.g. 0.5 or 1/12 (default: inferred)");
   app.add_option("--convention", a.convention, "centre or northedge (default: inferred)");
   app.add_option("--npixel", a.opt.npixel, "Pixels per band (default: the grid's pixel count)");

@@ -10,9 +10,11 @@
 
 namespace aggregate {
 
-/// --grid, --res, --convention, --npixel, --bands-per-year, --first-year: a raw input's layout
-/// where its sidecar does not give it (or to override the sidecar).
+/// --var: the variable of a NetCDF input. --grid, --res, --convention, --npixel,
+/// --bands-per-year, --first-year: a raw input's layout where its sidecar does not give it (or
+/// to override the sidecar); --grid also picks a NetCDF input's pixels.
 struct InputArgs {
+  std::string var;  ///< --var: the NetCDF variable of IN
   interop::RasterOptions opt;
   std::string res;
   std::string convention;

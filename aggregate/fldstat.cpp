@@ -54,11 +54,13 @@ constexpr const char* kProgram = "rastertools-fldstat";
 
 constexpr const char* kDescription =
     "Per band, a statistic of the pixels over the whole grid (zone 'global'), per latitude band\n"
-    "of DEG degrees (--zones lat:DEG, by cell centre) or per region (--regions FILE): a raw\n"
-    "raster of whole-number region ids on the input's lattice (NaN: no region), or the\n"
+    "of DEG degrees (--zones lat:DEG, by cell centre) or per region (--regions FILE): a NetCDF\n"
+    "or raw raster of whole-number region ids on the input's lattice (NaN: no region), or the\n"
     "polygons of a vector file (GeoPackage, shapefile, GeoJSON: every format GDAL reads)\n"
     "rasterised onto the lattice by cell centre, named by --region-name ATTR (default: an\n"
-    "attribute 'name'). A pixel may lie in several regions.\n"
+    "attribute 'name'). A pixel may lie in several regions. The input: a NetCDF file (a\n"
+    "variable by name, whole calendar years, the cells with a value) or a raw raster file with\n"
+    "its sidecar.\n"
     "\n"
     "Weights: the true area of each pixel's cell in m2 on a sphere of radius 6371010 m\n"
     "(area, the default), the cosine of the cell centre's latitude (coslat), or none; times\n"
@@ -89,6 +91,8 @@ struct Args {
   std::string fraction;
   std::string zones;
   std::string regions;
+  std::string fraction_var;
+  std::string regions_var;
   std::optional<std::string> region_name;
   double scale = 1;
   std::optional<std::string> units;
@@ -98,14 +102,19 @@ struct Args {
 };
 
 void add_options(CLI::App& app, Args& a) {
-  app.add_option("IN", a.input, "Raw raster file")->required();
+  app.add_option("IN", a.input, "NetCDF file, or raw raster file")->required();
   app.add_option("--stat", a.stat, "mean (default), sum, min or max");
   app.add_option("--weights", a.weights, "area (default), coslat or none");
-  app.add_option("--fraction", a.fraction, "Raw raster of a fraction per pixel, times the weights");
+  auto* fraction = app.add_option(
+      "--fraction", a.fraction, "NetCDF or raw raster of a fraction per pixel, times the weights");
+  app.add_option("--fraction-var", a.fraction_var, "The variable of a NetCDF --fraction file")
+      ->needs(fraction);
   auto* zones = app.add_option("--zones", a.zones, "lat:DEG: latitude bands of DEG degrees");
-  auto* regions =
-      app.add_option("--regions", a.regions, "Raster of region ids, or a vector file of polygons")
-          ->excludes(zones);
+  auto* regions = app.add_option("--regions", a.regions,
+                                 "NetCDF or raw raster of region ids, or a vector file of polygons")
+                      ->excludes(zones);
+  app.add_option("--regions-var", a.regions_var, "The variable of a NetCDF --regions file")
+      ->needs(regions);
   app.add_option("--region-name", a.region_name, "Attribute naming the regions of a vector file")
       ->needs(regions);
   app.add_option("--scale", a.scale, "Multiply every value by F, e.g. 1e-12 (kg to Pg)");
@@ -172,12 +181,14 @@ struct Setup {
 Zones zones_of(const Args& a, const BandSource& src) {
   if (!a.zones.empty()) return latitude_zones(src.grid(), parse_zones(a.zones));
   if (a.regions.empty()) return global_zone(src.layout().npixel);
-  if (is_vector_file(a.regions))
+  // A NetCDF file is a raster even where GDAL would open it as a vector file.
+  std::unique_ptr<BandSource> ids = open_netcdf_source(a.regions, a.regions_var, {}, kProgram);
+  if (!ids && a.regions_var.empty() && is_vector_file(a.regions))
     return vector_regions(a.regions, a.region_name, src.grid(), kProgram);
   if (a.region_name)
     throw interop::usage_error("--region-name needs a vector file; " + a.regions +
                                " is read as a raster of region ids");
-  const std::unique_ptr<BandSource> ids = open_raw_source(a.regions, {}, kProgram);
+  if (!ids) ids = open_source(a.regions, a.regions_var, {}, kProgram);
   int64_t missing = 0;
   Zones z = raster_regions(values_on_grid(*ids, src.grid(), "region file", &missing), a.regions);
   if (z.zones.empty()) throw interop::ToolError("region file " + a.regions + " holds no region id");
@@ -187,7 +198,7 @@ Zones zones_of(const Args& a, const BandSource& src) {
 // Weights times the fraction; pixels of weight 0 or NaN leave every zone (counted).
 void apply_fraction(const Args& a, const BandSource& src, Setup& s) {
   if (a.fraction.empty()) return;
-  const std::unique_ptr<BandSource> f = open_raw_source(a.fraction, {}, kProgram);
+  const std::unique_ptr<BandSource> f = open_source(a.fraction, a.fraction_var, {}, kProgram);
   int64_t missing = 0;
   const std::vector<float> frac = values_on_grid(*f, src.grid(), "fraction file", &missing);
   for (size_t p = 0; p < frac.size(); ++p) {
@@ -292,7 +303,7 @@ int fldstat_main(int argc, char** argv) {
     throw interop::usage_error("--scale " + number(a.scale) +
                                ": give a finite number other than 0");
 
-  const std::unique_ptr<BandSource> src = open_raw_source(a.input, a.in.resolved(), kProgram);
+  const std::unique_ptr<BandSource> src = open_source(a.input, a.in.var, a.in.resolved(), kProgram);
   std::vector<std::string> inputs = src->files();
   for (const std::string& f : {a.fraction, a.regions})
     if (!f.empty()) inputs.push_back(f);

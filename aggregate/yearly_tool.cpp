@@ -24,7 +24,8 @@ constexpr const char* kDescription =
     "1972. The input's first such window lacks its first months and its last December makes\n"
     "a window of the year after the input: both are left out with a warning, or kept as\n"
     "windows of fewer months with --keep-incomplete. Bands after the last whole year are left\n"
-    "out with a warning.\n"
+    "out with a warning. The input: a NetCDF file (a variable by name, whole calendar years,\n"
+    "the cells with a value) or a raw raster file with its sidecar.\n"
     "\n"
     "NaN: a NaN value makes its year's value NaN; with --min-count N, NaN values are left out\n"
     "and a result needs at least N values that are not NaN (else it is NaN); warnings count\n"
@@ -59,7 +60,7 @@ struct Args {
 };
 
 void add_options(CLI::App& app, Args& a) {
-  app.add_option("IN", a.input, "Raw raster file with N bands a year")->required();
+  app.add_option("IN", a.input, "NetCDF file, or raw raster file; N bands a year")->required();
   app.add_option("-o,--output", a.output, "Output file (.nc, or .bin for raw)")->required();
   app.add_option("--stat", a.stat, "sum, mean, min or max")->required();
   auto* season = app.add_option("--season", a.season, "DJF, MAM, JJA or SON (12 bands a year)");
@@ -197,7 +198,7 @@ int yearly_main(int argc, char** argv) {
     throw interop::usage_error("--min-count " + std::to_string(a.min_count) + " is negative");
   const OutputFormat format = pick_output_format(a.output, a.format);
 
-  const std::unique_ptr<BandSource> src = open_raw_source(a.input, a.in.resolved(), kProgram);
+  const std::unique_ptr<BandSource> src = open_source(a.input, a.in.var, a.in.resolved(), kProgram);
   const BandLayout& l = src->layout();
   check_outputs(output_files(a.output, format), src->files());
   const YearPlan plan = plan_of(a, l, window);

@@ -27,12 +27,20 @@ struct ExportJob {
   /// When set, band b comes from here (npixel values) instead of the raw file: outputs
   /// computed in memory, one band at a time.
   std::function<void(int64_t band, std::span<float> dst)> band_source;
-  /// When not empty, the time and bounds of each written band, in days since the first year's
-  /// 1 January, instead of band_time's (seasons, windows of months).
+  BandRange bands;        ///< steps: bands.count(); step k is band bands.first + k * band_step
+  int64_t band_step = 1;  ///< of the raw file (or band_source)
+  std::optional<int64_t> first_year;  ///< a time axis when set (with bands_per_year)
+  /// When not empty, the time and bounds of each step, in days since the first year's
+  /// 1 January, instead of band_time's (seasons, windows of months, climatologies).
   std::vector<BandTime> times;
-  std::optional<std::string> cell_methods;  ///< CF cell_methods of the variable
-  BandRange bands;                          ///< bands of the raw file written
-  std::optional<int64_t> first_year;        ///< a time axis when set (with bands_per_year)
+  /// NetCDF: the time bounds are CF climatology bounds (climatology_bnds).
+  bool climatology = false;
+  std::optional<std::string> cell_methods;  ///< NetCDF: CF cell_methods of the variable
+  /// NetCDF: more variables in the same file on the same time axis (their raw or band_source,
+  /// bands, band_step, variable, units, long name and cell methods are theirs); one that is
+  /// `timeless` has dimensions (lat, lon) and holds its band bands.first.
+  std::vector<ExportJob> companions;
+  bool timeless = false;
   int64_t bands_per_year = 1;
   Calendar calendar;
   std::string variable = "value";

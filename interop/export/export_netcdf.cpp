@@ -60,6 +60,7 @@ class NcFile {
 struct Ids {
   int time_dim = -1, lat_dim = -1, lon_dim = -1, bnds_dim = -1;
   int time = -1, time_bnds = -1, lat = -1, lat_bnds = -1, lon = -1, lon_bnds = -1, data = -1;
+  std::vector<int> companions;
 };
 
 // time (or band), lat, lon, bnds: the order ncdump and the CF examples show.
@@ -101,22 +102,34 @@ void define_time(const NcFile& nc, const ExportJob& job, Ids& ids) {
   nc.text(ids.time, "units", time_units(*job.first_year));
   nc.text(ids.time, "calendar", job.calendar.name);
   nc.text(ids.time, "axis", "T");
-  nc.text(ids.time, "bounds", "time_bnds");
-  ids.time_bnds = nc.var("time_bnds", NC_DOUBLE, {ids.time_dim, ids.bnds_dim});
+  const char* bounds = job.climatology ? "climatology_bnds" : "time_bnds";
+  nc.text(ids.time, job.climatology ? "climatology" : "bounds", bounds);
+  ids.time_bnds = nc.var(bounds, NC_DOUBLE, {ids.time_dim, ids.bnds_dim});
+}
+
+int define_variable(const NcFile& nc, const ExportJob& job, const Ids& ids) {
+  const GlobalGrid& g = job.grid->global;
+  std::vector<int> dims{ids.time_dim, ids.lat_dim, ids.lon_dim};
+  std::vector<size_t> chunk{1, static_cast<size_t>(g.nlat), static_cast<size_t>(g.nlon)};
+  if (job.timeless) {
+    dims.erase(dims.begin());
+    chunk.erase(chunk.begin());
+  }
+  const int v = nc.var(job.variable.c_str(), NC_FLOAT, dims);
+  nc.check(nc_def_var_chunking(nc.id(), v, NC_CHUNKED, chunk.data()), "chunking");
+  nc.check(nc_def_var_deflate(nc.id(), v, 1, 1, 4), "deflate");
+  nc.check(nc_def_var_fill(nc.id(), v, 0, &kFillValue), "_FillValue");
+  nc.check(nc_put_att_float(nc.id(), v, "missing_value", NC_FLOAT, 1, &kFillValue),
+           "missing_value");
+  if (job.long_name) nc.text(v, "long_name", *job.long_name);
+  if (job.units) nc.text(v, "units", *job.units);
+  if (job.cell_methods) nc.text(v, "cell_methods", *job.cell_methods);
+  return v;
 }
 
 void define_data(const NcFile& nc, const ExportJob& job, Ids& ids) {
-  const GlobalGrid& g = job.grid->global;
-  ids.data = nc.var(job.variable.c_str(), NC_FLOAT, {ids.time_dim, ids.lat_dim, ids.lon_dim});
-  const std::array<size_t, 3> chunk = {1, static_cast<size_t>(g.nlat), static_cast<size_t>(g.nlon)};
-  nc.check(nc_def_var_chunking(nc.id(), ids.data, NC_CHUNKED, chunk.data()), "chunking");
-  nc.check(nc_def_var_deflate(nc.id(), ids.data, 1, 1, 4), "deflate");
-  nc.check(nc_def_var_fill(nc.id(), ids.data, 0, &kFillValue), "_FillValue");
-  nc.check(nc_put_att_float(nc.id(), ids.data, "missing_value", NC_FLOAT, 1, &kFillValue),
-           "missing_value");
-  if (job.long_name) nc.text(ids.data, "long_name", *job.long_name);
-  if (job.units) nc.text(ids.data, "units", *job.units);
-  if (job.cell_methods) nc.text(ids.data, "cell_methods", *job.cell_methods);
+  ids.data = define_variable(nc, job, ids);
+  for (const ExportJob& c : job.companions) ids.companions.push_back(define_variable(nc, c, ids));
 }
 
 void define_globals(const NcFile& nc, const ExportJob& job) {
@@ -181,17 +194,30 @@ int64_t write_netcdf(const ExportJob& job) {
   nc.check(nc_enddef(nc.id()), "enddef");
   write_space(nc, g, ids);
 
+  if (!job.times.empty() && static_cast<int64_t>(job.times.size()) != job.bands.count())
+    throw ToolError("cannot write NetCDF file " + job.shown + ": " +
+                    std::to_string(job.times.size()) + " times for " +
+                    std::to_string(job.bands.count()) + " steps");
   std::vector<float> full;
   std::vector<float> pixels;
   int64_t fills = 0;
-  for (int64_t b = job.bands.first; b <= job.bands.last; ++b) {
-    const size_t k = static_cast<size_t>(b - job.bands.first);
-    fills += scatter_band(job, b, full, pixels);
-    write_time(nc, job, ids, k, b);
+  const size_t count[3] = {1, static_cast<size_t>(g.nlat), static_cast<size_t>(g.nlon)};
+  // Step k of a variable: its raw band first + k * band_step (timeless: its one band).
+  const auto put = [&](const ExportJob& v, int id, size_t k) {
+    fills += scatter_band(v, v.bands.first + static_cast<int64_t>(k) * v.band_step, full, pixels);
     const size_t start[3] = {k, 0, 0};
-    const size_t count[3] = {1, static_cast<size_t>(g.nlat), static_cast<size_t>(g.nlon)};
-    nc.check(nc_put_vara_float(nc.id(), ids.data, start, count, full.data()), job.variable.c_str());
+    nc.check(nc_put_vara_float(nc.id(), id, v.timeless ? start + 1 : start,
+                               v.timeless ? count + 1 : count, full.data()),
+             v.variable.c_str());
+  };
+  for (size_t k = 0; k < static_cast<size_t>(job.bands.count()); ++k) {
+    write_time(nc, job, ids, k, job.bands.first + static_cast<int64_t>(k) * job.band_step);
+    put(job, ids.data, k);
+    for (size_t i = 0; i < job.companions.size(); ++i)
+      if (!job.companions[i].timeless) put(job.companions[i], ids.companions[i], k);
   }
+  for (size_t i = 0; i < job.companions.size(); ++i)
+    if (job.companions[i].timeless) put(job.companions[i], ids.companions[i], 0);
   nc.close();
   return fills;
 }

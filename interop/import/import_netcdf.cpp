@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "import_classic.h"
 #include "import_source.h"
+#include "parallel.h"
+#include "step_reader.h"
 #include "tool.h"
 
 namespace interop::importer {
@@ -421,6 +425,37 @@ class NetcdfSource : public Source {
     unpacking_.apply(stored_.data(), out.data(), n);
   }
 
+  // Whole blocks through StepReader (chunks inflated on the threads), then the same unpacking
+  // as read_step. A level axis before the time axis is left to read_step.
+  void read_steps(int64_t first, int64_t count, float* out, raster::ThreadTeam& team) override {
+    if (time_pos_ > 0) return Source::read_steps(first, count, out, team);
+    if (!steps_) {
+      std::vector<int64_t> fixed;
+      if (level_pos_ >= 0) fixed.push_back(static_cast<int64_t>(level_index_));
+      steps_ = std::make_unique<StepReader>(info_.path, info_.variable, fixed);
+    }
+    const int64_t n = count * steps_->variable().step_size();
+    const auto each = [&](const std::function<void(size_t, size_t)>& f) {
+      team.for_blocks(n, 4096, [&](int64_t b, int64_t e) {
+        f(static_cast<size_t>(b), static_cast<size_t>(e - b));
+      });
+    };
+    if (float_direct_) {
+      steps_->read(first, count, out, team);
+      each([&](size_t b, size_t k) { unpacking_.apply(out + b, k); });
+      return;
+    }
+    size_for(stored_, static_cast<uint64_t>(n),
+             "steps of variable '" + info_.variable + "' of '" + info_.path + "'");
+    steps_->read(first, count, stored_.data(), team);
+    each([&](size_t b, size_t k) {
+      if (wrap_ > 0)
+        for (size_t i = b; i < b + k; ++i)
+          if (stored_[i] < 0) stored_[i] += wrap_;
+      unpacking_.apply(stored_.data() + b, out + b, k);
+    });
+  }
+
   void keep_steps(int64_t first, int64_t count) override {
     (void)first;  // the chunks of any `count` steps take the same room
     const std::optional<Chunking> c = chunking();
@@ -630,6 +665,7 @@ class NetcdfSource : public Source {
   bool float_direct_ = false;
   Unpacking unpacking_;
   std::vector<double> stored_;
+  std::unique_ptr<StepReader> steps_;  // read_steps, opened at its first call
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "import_lattice.h"
+#include "import_plan.h"
 #include "import_source.h"
 #include "report.h"
 #include "sidecar.h"
@@ -35,11 +36,6 @@ std::string degrees(double v) {
 
 // ---- which steps: whole years through the time axis, or every band when there is none ----
 
-struct StepPlan {
-  YearSpan span;
-  bool dated = false;
-};
-
 std::vector<int64_t> step_years(const SourceInfo& in, const TimeAxis& axis) {
   std::vector<int64_t> years;
   years.reserve(in.time.size());
@@ -51,6 +47,8 @@ std::vector<int64_t> step_years(const SourceInfo& in, const TimeAxis& axis) {
   }
   return years;
 }
+
+}  // namespace
 
 StepPlan plan_steps(const SourceInfo& in, const std::optional<YearRange>& years,
                     const char* program) {
@@ -81,13 +79,6 @@ StepPlan plan_steps(const SourceInfo& in, const std::optional<YearRange>& years,
 
 // ---- the pixels: the cells that hold a value in any step imported, or a grid file's ----
 
-// The lattice cells the file covers, in lattice order (rows north to south, west to east), each
-// with its file cell (row * ncol + col) in a step's values.
-struct Covered {
-  std::vector<int64_t> cell;
-  std::vector<int64_t> file_index;
-};
-
 Covered covered_cells(const GlobalGrid& g, const FilePlacement& fp, int64_t ncol) {
   Covered c;
   for (int64_t row = 0; row < g.nlat; ++row) {
@@ -102,6 +93,8 @@ Covered covered_cells(const GlobalGrid& g, const FilePlacement& fp, int64_t ncol
   }
   return c;
 }
+
+namespace {
 
 // The planned steps, read one by one into one buffer. The first reading of each step also
 // counts the values of repeated wrap-around columns that differ from the column they repeat.
@@ -146,9 +139,9 @@ class StepReader {
   int64_t differences_ = 0;
 };
 
-// Marks the file cells of `index` that hold a value in `step`; true when one of them held none
-// in the steps marked before.
-bool mark_values(const std::vector<float>& step, const std::vector<int64_t>& index,
+}  // namespace
+
+bool mark_values(std::span<const float> step, std::span<const int64_t> index,
                  std::vector<uint8_t>& seen) {
   bool fresh = false;
   for (const int64_t i : index) {
@@ -158,12 +151,6 @@ bool mark_values(const std::vector<float>& step, const std::vector<int64_t>& ind
   }
   return fresh;
 }
-
-// The covered cells that held a value: their file cells and grid records.
-struct Pixels {
-  std::vector<int64_t> file_index;  // per pixel: index into a step's values, -1 for none
-  std::vector<GridPoint> points;    // grid from the input only
-};
 
 Pixels pixels_seen(const Covered& cov, const std::vector<uint8_t>& seen, const GlobalGrid& g,
                    Convention c) {
@@ -186,6 +173,8 @@ Pixels pixels_of_grid(const PlacedGrid& grid, const FilePlacement& fp, int64_t n
   }
   return px;
 }
+
+namespace {
 
 // ---- outputs ----
 

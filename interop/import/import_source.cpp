@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -26,9 +27,22 @@ float Unpacking::unpack(double stored) const {
 }
 
 void Unpacking::apply(float* v, size_t n) const {
-  if (missing.empty()) return;
-  for (size_t i = 0; i < n; ++i)
-    if (is_missing(static_cast<double>(v[i]))) v[i] = std::numeric_limits<float>::quiet_NaN();
+  // One pass per missing value, in float (a loop that vectorises): a float equals a missing
+  // value exactly when that value is a float and equal to it as a float; a NaN marks NaNs.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (size_t k = 0; k < missing.size(); ++k) {
+    const double m = missing[k];
+    if (std::find(missing.begin(), missing.begin() + static_cast<std::ptrdiff_t>(k), m) !=
+        missing.begin() + static_cast<std::ptrdiff_t>(k))
+      continue;  // the same value again (_FillValue and missing_value alike)
+    if (std::isnan(m)) {
+      for (size_t i = 0; i < n; ++i) v[i] = std::isnan(v[i]) ? nan : v[i];
+      continue;
+    }
+    const auto mf = static_cast<float>(m);
+    if (static_cast<double>(mf) != m) continue;
+    for (size_t i = 0; i < n; ++i) v[i] = v[i] == mf ? nan : v[i];
+  }
 }
 
 void Unpacking::apply(const double* in, float* out, size_t n) const {
@@ -60,6 +74,15 @@ LevelChoice parse_level(const std::string& text) {
 }
 
 namespace {}  // namespace
+
+void Source::read_steps(int64_t first, int64_t count, float* out, raster::ThreadTeam& team) {
+  (void)team;
+  std::vector<float> step;
+  for (int64_t t = 0; t < count; ++t) {
+    read_step(first + t, step);
+    std::copy(step.begin(), step.end(), out + t * static_cast<int64_t>(step.size()));
+  }
+}
 
 // Beyond MemAvailable an allocation would only succeed on paper (overcommit) and the system
 // would kill the run while the buffer is filled.

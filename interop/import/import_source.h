@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace raster {
+class ThreadTeam;
+}
+
 namespace interop::importer {
 
 /// --level: one level of a level axis, by its coordinate value or by its 0-based index.
@@ -80,6 +84,10 @@ class Source {
   const SourceInfo& info() const { return info_; }
   /// Values of step t, row after row (row i is lat[i], column j is lon[j]), NaN where missing.
   virtual void read_step(int64_t t, std::vector<float>& out) = 0;
+  /// Steps [first, first + count) as read_step gives them, one after the other into `out`
+  /// (count * lat.size() * lon.size() values); NetCDF decodes them on the team's threads
+  /// (StepReader), other sources read them one by one.
+  virtual void read_steps(int64_t first, int64_t count, float* out, raster::ThreadTeam& team);
   /// A hint: steps [first, first + count) will be read again; a compressed file keeps them
   /// decompressed in memory from their next reading on when they fit (in a quarter of the
   /// memory available).

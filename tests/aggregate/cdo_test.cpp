@@ -61,6 +61,10 @@ class Aggregate : public testing::Test {
       ASSERT_EQ(r.status, 0) << r.err;
     }
     write_band("half", std::vector<float>(npixel("B"), 0.5f));
+    // The same fraction in NetCDF; region ids 1 north, 2 south, in NetCDF and on B's pixels.
+    cdo("-f nc4 -setname,frac -const,0.5,g05.txt half.nc");
+    cdo("-f nc4 -setname,id -expr,'id=(clat(v)>0)?1:2' -setname,v -const,1,g05.txt ids.nc");
+    ASSERT_EQ(run("import", {"ids.nc", "-o", "ids_b.bin", "--grid", "B.grid.bin"}).status, 0);
     // Two pixels of 2000: pixel 0 has NaN in April.
     std::vector<float> v(24);
     for (size_t b = 0; b < 12; ++b) {
@@ -415,6 +419,88 @@ TEST_F(Aggregate, RefusesWhatItCannotDo) {
        1,
        "fraction file B.bin holds 2 bands; give a file of one band"},
       {"fldstat", {"B.bin", "--plot", "B.bin"}, 2, "is the input B.bin"},
+  };
+  for (const Case& c : cases) {
+    const e2e::Result r = run(c.tool, c.args);
+    EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(e2e::exists(file("x.nc")));
+  }
+}
+
+// The NetCDF files read directly give what their imported raw files give: the same output bytes
+// (the same pixels, in the same order) and the same tables; fractions and regions from NetCDF
+// too.
+TEST_F(Aggregate, NetcdfInputGivesWhatItsImportedFileGives) {
+  struct Case {
+    const char* tool;
+    std::vector<std::string> nc_args, raw_args;
+    const char* output;  // compared byte for byte; empty: standard output
+  };
+  const Case cases[] = {
+      {"yearly",
+       {"A.nc", "-o", "n.bin", "--stat", "sum"},
+       {"A.bin", "-o", "r.bin", "--stat", "sum"},
+       "bin"},
+      {"yearly",
+       {"A.nc", "-o", "n.bin", "--season", "DJF", "--stat", "mean", "--keep-incomplete"},
+       {"A.bin", "-o", "r.bin", "--season", "DJF", "--stat", "mean", "--keep-incomplete"},
+       "bin"},
+      {"yearly",
+       {"A.nc", "--var", "v", "-o", "n.nc", "--stat", "max"},
+       {"A.bin", "-o", "r.nc", "--stat", "max"},
+       "nc"},
+      {"fldstat", {"B.nc", "--stat", "sum"}, {"B.bin", "--stat", "sum"}, ""},
+      {"fldstat", {"A.nc", "--zones", "lat:30"}, {"A.bin", "--zones", "lat:30"}, ""},
+      {"fldstat",
+       {"B.nc", "--stat", "sum", "--fraction", "half.nc", "--regions", "ids.nc"},
+       {"B.bin", "--stat", "sum", "--fraction", "half.bin", "--regions", "ids_b.bin"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    const e2e::Result n = run(c.tool, c.nc_args);
+    const e2e::Result r = run(c.tool, c.raw_args);
+    ASSERT_EQ(n.status, 0) << n.err;
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(n.err, r.err);
+    if (std::string(c.output) == "bin") {
+      EXPECT_EQ(e2e::read_bytes(file("n.bin")), e2e::read_bytes(file("r.bin")));
+      EXPECT_EQ(e2e::read_bytes(file("n.grid.bin")), e2e::read_bytes(file("r.grid.bin")));
+    } else if (std::string(c.output) == "nc") {  // the data, bounds and attributes as cdo sees them
+      const std::string diff = "diffn n.nc r.nc";
+      const fixtures::PeerResult d =
+          fixtures::peer("cd " + quoted(dir_->path()) + " && cdo -s " + diff);
+      EXPECT_EQ(d.status, 0) << d.err;
+      EXPECT_EQ(d.out, "") << d.out;
+    } else {
+      EXPECT_EQ(n.out, r.out) << c.nc_args[0];
+      EXPECT_EQ(csv(n.out).size(), csv(r.out).size());
+    }
+  }
+}
+
+TEST_F(Aggregate, NetcdfInputRefusals) {
+  struct Case {
+    const char* tool;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"yearly",
+       {"A.nc", "--var", "tas", "-o", "x.nc", "--stat", "sum"},
+       1,
+       "has no variable 'tas'; its data variables: v"},
+      {"fldstat",
+       {"B.nc", "--fraction", "half.nc", "--fraction-var", "land"},
+       1,
+       "has no variable 'land'; its data variables: frac"},
+      {"yearly",
+       {"A.nc", "-o", "x.nc", "--stat", "sum", "--bands-per-year", "6"},
+       2,
+       "--bands-per-year describes a raw input; A.nc is NetCDF"},
+      {"fldstat", {"B.bin", "--var", "v"}, 2, "variable 'v' asked of B.bin, which is not NetCDF"},
+      {"fldstat", {"B.nc", "--fraction", "A.nc"}, 1, "fraction file A.nc (variable v) lies on"},
   };
   for (const Case& c : cases) {
     const e2e::Result r = run(c.tool, c.args);
