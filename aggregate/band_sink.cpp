@@ -31,6 +31,7 @@ class CheckedFile {
   CheckedFile& operator=(const CheckedFile&) = delete;
 
   void write(std::span<const float> v) {
+    if (v.empty()) return;  // fwrite takes no null pointer, even for nothing
     if (std::fwrite(v.data(), sizeof(float), v.size(), f_) != v.size()) fail("cannot write");
   }
   void close_and_commit() {
