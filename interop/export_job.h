@@ -40,6 +40,14 @@ struct ExportJob {
   bool timeless = false;
   std::optional<int64_t> first_year;  ///< a time axis when set (with bands_per_year)
   int64_t bands_per_year = 1;
+  /// The raw bands are `year_part.kept` consecutive bands of every year from band
+  /// `year_part.offset` of the year (months 6-8, or a run starting in March): raw band b has
+  /// the time of band (b / kept) * bands_per_year + offset + b % kept. Unset: band b's own.
+  struct YearPart {
+    int64_t offset = 0;
+    int64_t kept = 1;
+  };
+  std::optional<YearPart> year_part;
   Calendar calendar;
   std::string variable = "value";
   std::optional<std::string> units;
@@ -48,6 +56,10 @@ struct ExportJob {
   std::string output;   ///< the temporary file the writer fills
   std::string shown;    ///< the output as the user named it, for messages
 };
+
+/// The band of the time axis (counted from the first year's first band) that raw band `band`
+/// stands for.
+int64_t time_band(const ExportJob& job, int64_t band);
 
 /// The label of raw band `band`: its date when a first year is known, else "band N".
 std::string export_band_label(const ExportJob& job, int64_t band);

@@ -170,7 +170,8 @@ void write_time(const NcFile& nc, const ExportJob& job, const Ids& ids, size_t k
     nc.check(nc_put_var1_int(nc.id(), ids.time, &k, &b), "band");
     return;
   }
-  const BandTime t = band_time(job.calendar.kind, *job.first_year, job.bands_per_year, band);
+  const BandTime t =
+      band_time(job.calendar.kind, *job.first_year, job.bands_per_year, time_band(job, band));
   double bounds[2] = {t.start, t.end};
   if (job.climatology)  // from the band's start in the first year to its end in the last
     bounds[1] =
