@@ -1,0 +1,3 @@
+#include "jobs.h"
+
+int main(int argc, char** argv) { return jobs::run_climatology(argc, argv); }
