@@ -1,6 +1,6 @@
 # The named jobs over fennick and the band tools (dissimilarity, calc): included from
 # jobs/CMakeLists.txt.
-add_library(jobs_band STATIC ${CMAKE_CURRENT_LIST_DIR}/entry_call.cpp
+add_library(jobs_band STATIC
   ${CMAKE_CURRENT_LIST_DIR}/dissimilarity.cpp ${CMAKE_CURRENT_LIST_DIR}/calc.cpp)
 target_include_directories(jobs_band PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(jobs_band PUBLIC jobs_core fennick_lib bandmath_engine)

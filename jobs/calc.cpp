@@ -1,6 +1,7 @@
 // rastertools calc: the band tools (sum, mult, div, add, scale, limits, logistic, slivet) with
 // named options, band ranges in calendar years and months, and an output that keeps the input's
 // time axis.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -10,12 +11,12 @@
 
 #include "band_jobs.h"
 #include "bandmath.h"
-#include "entry_call.h"
 #include "import_run.h"
 #include "job_input.h"
 #include "job_output.h"
 #include "parallel.h"
 #include "tool.h"
+#include "tool_call.h"
 
 namespace jobs {
 namespace {
@@ -152,6 +153,13 @@ Args parse(int argc, char** argv) {
   for (const auto& [sub, op] : subs)
     if (sub->parsed()) a.op = op;
   return a;
+}
+
+// The shortest decimal that reads back as `v`, for texts people read.
+std::string exact_text(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
 }
 
 // ---- band ranges ----
@@ -310,7 +318,7 @@ BandSpan span_of_second(const Args& a, const Input& in1, const BandSpan& s, cons
 
 std::string number(const std::string& option, double v) {
   if (!std::isfinite(v)) throw interop::usage_error(option + " must be a finite number");
-  return exact_text(v);
+  return exact_number(v);
 }
 
 // div's nanvalue: a number, or -1 for "the dividend" (which the tool takes within 1e-5 of -1).
@@ -330,11 +338,11 @@ std::string zero_divisor(const std::string& text) {
     throw interop::usage_error("--zero-divisor " + text +
                                " would be taken as 'dividend' (values within 1e-5 of -1 mean "
                                "the dividend); give --zero-divisor dividend");
-  return exact_text(v);
+  return exact_number(v);
 }
 
 struct Call {
-  Entry entry = nullptr;
+  int (*entry)(int, char**) = nullptr;
   const char* tool = nullptr;
   std::vector<std::string> args;
   bool band_line = true;  // the tool prints a band line first
@@ -342,9 +350,9 @@ struct Call {
 
 Call tool_call(const Args& a, const std::vector<std::string>& in, const std::string& out,
                int64_t npixel, const BandSpan& s1, const BandSpan& s2) {
-  const std::string np = int_text(npixel);
-  const std::string b1 = int_text(s1.first), e1 = int_text(s1.last);
-  const std::string b2 = int_text(s2.first), e2 = int_text(s2.last);
+  const std::string np = std::to_string(npixel);
+  const std::string b1 = std::to_string(s1.first), e1 = std::to_string(s1.last);
+  const std::string b2 = std::to_string(s2.first), e2 = std::to_string(s2.last);
   switch (a.op->op) {
     case Op::sum:
       return {bandmath::run_sum, "sum", {in[0], in[1], out, np, b1, e1, b2, e2}};
@@ -372,8 +380,10 @@ Call tool_call(const Args& a, const std::vector<std::string>& in, const std::str
               false};
     case Op::select:
       // s2 is the block: its count the bands of a block, its first..last the bands kept.
-      return {
-          bandmath::run_slivet, "slivet", {in[0], out, np, int_text(s2.count()), b1, e1}, false};
+      return {bandmath::run_slivet,
+              "slivet",
+              {in[0], out, np, std::to_string(s2.count()), b1, e1},
+              false};
   }
   throw ToolError("unknown operation");
 }
@@ -540,18 +550,25 @@ int run(int argc, char** argv) {
 
   std::vector<std::string> paths;
   for (const Image& i : img) paths.push_back(i.path);
-  const Call call = tool_call(a, paths, tool_out, grid->npixel(), t1, t2);
-  EntryOutput said = call_entry(call.entry, call.tool, call.args);
+  Call call = tool_call(a, paths, tool_out, grid->npixel(), t1, t2);
+  call.args.insert(call.args.begin(), call.tool);
+  const ToolRun tool = call_tool(call.entry, call.args);
+  if (tool.status != 0) {  // its own message is out; nothing is renamed into place
+    std::fputs(tool.out.c_str(), stdout);
+    return tool.status;
+  }
   outputs.finish(kProgram);
 
   // The tool's band line counts positions in the images; the dates say it for the user.
-  size_t from_line = call.band_line && !said.lines.empty() ? 1 : 0;
+  std::string said = tool.out;
+  if (call.band_line)
+    said.erase(0, said.find('\n') == std::string::npos ? said.size() : said.find('\n') + 1);
   std::printf("calc %s: %s (%s)", a.op->name, quote(x.path).c_str(), dates_text(x, s1).c_str());
   if (in.size() > 1)
     std::printf(" with %s (%s)", quote(in[1].path).c_str(), dates_text(in[1], s2).c_str());
   std::printf(": %lld bands of %lld pixels to %s\n", static_cast<long long>(desc.nbands),
               static_cast<long long>(grid->npixel()), a.output.c_str());
-  for (size_t i = from_line; i < said.lines.size(); ++i) std::printf("%s\n", said.lines[i].c_str());
+  std::fputs(said.c_str(), stdout);
   if (std::fflush(stdout) != 0) throw ToolError("cannot write to standard output");
   return 0;
 }

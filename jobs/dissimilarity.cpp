@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "band_jobs.h"
-#include "entry_call.h"
 #include "fennick.h"
 #include "import_run.h"
 #include "job_input.h"
 #include "job_output.h"
 #include "parallel.h"
 #include "tool.h"
+#include "tool_call.h"
 
 namespace jobs {
 namespace {
@@ -152,16 +152,21 @@ int run(int argc, char** argv) {
   desc.variables.push_back(v);
   const std::string tool_out = outputs.add(desc);
 
-  std::vector<std::string> args = {ref_img.path,
+  std::vector<std::string> args = {"fennick",
+                                   ref_img.path,
                                    fut_of.path,
                                    tool_out,
-                                   int_text(ref_span.count),
-                                   int_text(fut_span.count),
-                                   int_text(grid->npixel()),
-                                   int_text(ref_span.first - ref_img.first),
-                                   int_text(fut_span.first - fut_of.first)};
+                                   std::to_string(ref_span.count),
+                                   std::to_string(fut_span.count),
+                                   std::to_string(grid->npixel()),
+                                   std::to_string(ref_span.first - ref_img.first),
+                                   std::to_string(fut_span.first - fut_of.first)};
   if (a.similarity) args.emplace_back("sim");
-  call_entry(fennick::run_fennick, "fennick", args);
+  const ToolRun tool = call_tool(fennick::run_fennick, args);
+  if (tool.status != 0) {  // its own message is out; nothing is renamed into place
+    std::fputs(tool.out.c_str(), stdout);
+    return tool.status;
+  }
   outputs.finish(kProgram);
   std::printf("%s of %s (%s) against %s (%s), %lld pixels: %s\n", v.name.c_str(),
               quote(fut.path).c_str(), a.fut_years.c_str(), quote(ref.path).c_str(),
