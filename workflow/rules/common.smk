@@ -127,9 +127,6 @@ def slice_range(period):
     return f"{p['slice_start']}-{end}"
 
 
-SLICE_YEARS = {period: slice_range(period) for period in ("reference", "future")}
-
-
 def sidecar_keys(path):
     """The 'key = value' lines of an ENVI header, keys in lower case."""
     keys = {}
@@ -219,6 +216,9 @@ for _m in MODELS:
         check_file_years("reference", input_file("reference", _m, _v))
         for _s in SCENARIOS:
             check_file_years("future", input_file(_s, _m, _v))
+
+# After the files' years: a slice outside them is the configuration's own contradiction.
+SLICE_YEARS = {period: slice_range(period) for period in ("reference", "future")}
 
 
 def run_of(w):
