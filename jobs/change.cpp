@@ -195,9 +195,8 @@ struct OutputName {
 constexpr OutputName kOutputs[8] = {
     {"angle", "cosine of the angle between the future and the reference vector", false, 1},
     {"magnitude",
-     "magnitude of change: future length in percent of the reference, length of the "
-     "difference, future length, reference length",
-     false, 4},
+     "magnitude of change (bands: future in % of reference, difference, future, reference)", false,
+     4},
     {"angle_series", "cosine of the angle between each year's and the reference vector", true, 0},
     {"magnitude_series", "length of each year's vector", true, 0},
     {"angle_global", "cosine of the angle, global normalisation", false, 1},
