@@ -136,7 +136,20 @@ void add_op_options(CLI::App& sub, Op op, Args& a) {
   }
 }
 
+// An operation CLI11 would only call "not expected" is named with the ones there are.
+void refuse_unknown_operation(int argc, char** argv) {
+  if (argc < 2 || argv[1][0] == '-') return;
+  std::string known;
+  for (const OpInfo& op : kOps) {
+    if (argv[1] == std::string(op.name)) return;
+    known += std::string(known.empty() ? "" : ", ") + op.name;
+  }
+  throw interop::usage_error("unknown operation '" + std::string(argv[1]) + "': give one of " +
+                             known);
+}
+
 Args parse(int argc, char** argv) {
+  refuse_unknown_operation(argc, argv);
   CLI::App app;
   interop::setup_app(app, kDescription, kExample);
   app.name(kProgram);
