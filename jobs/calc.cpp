@@ -467,11 +467,109 @@ BandSpan kept_of_year(const Args& a, const Input& in) {
   return {0, 0};  // --bands: the range itself, taken as the block
 }
 
+// The bands a run takes, in the inputs' own positions: A's range, B's paired range, and for
+// select the bands kept of every year (or of the --bands block).
+struct Plan {
+  BandSpan s1, s2, kept;
+};
+
+Plan choose_bands(const Args& a, const std::vector<Input>& in) {
+  Plan p;
+  if (a.op->op != Op::select) {
+    if (!a.months.empty() || !a.bands_of_year.empty())
+      throw interop::usage_error("--months and --bands-of-year belong to select");
+    p.s1 = span_of_first(a, in[0]);
+    if (in.size() == 2) p.s2 = span_of_second(a, in[0], p.s1, in[1]);
+    return p;
+  }
+  // select cuts the same bands out of every year: whole years only.
+  if (!a.from.empty() || !a.to.empty())
+    throw interop::usage_error("select takes whole years: give --years");
+  p.kept = kept_of_year(a, in[0]);
+  p.s1 = span_of_first(a, in[0]);
+  return p;
+}
+
+// The band positions the tool is given within the images, and what it writes: for select the
+// block (a year, or the whole --bands input) in s2 and the bands kept in s1.
+struct ToolBands {
+  BandSpan t1, t2;
+  int64_t nbands = 0;
+};
+
+ToolBands tool_bands(const Args& a, const std::vector<Input>& in, const std::vector<Image>& img,
+                     const Plan& p) {
+  const auto in_image = [&](size_t i, const BandSpan& s) {
+    const int64_t shift = img[i].first * in[i].bands_per_year;
+    return BandSpan{s.first - shift, s.last - shift};
+  };
+  if (a.op->op != Op::select)
+    return {in_image(0, p.s1), in.size() > 1 ? in_image(1, p.s2) : BandSpan{}, p.s1.count()};
+  if (!a.bands.empty()) return {p.s1, {0, total_bands(in[0]) - 1}, p.s1.count()};
+  const int64_t bpy = in[0].bands_per_year;
+  return {p.kept, {0, bpy - 1}, p.s1.count() / bpy * p.kept.count()};
+}
+
+// The output: A's variable (or what was done to it) on A's time axis from the range's first
+// band; months kept of every year, or a range from March, keep their dates.
+OutputDesc output_desc(const Args& a, const std::vector<Input>& in, const Plan& p, int64_t nbands) {
+  OutputDesc desc;
+  desc.path = a.output;
+  desc.nbands = nbands;
+  OutputVariable v;
+  describe(a, in, v);
+  v.nsteps = nbands;
+  desc.variables.push_back(v);
+  const Input& x = in[0];
+  if (!x.first_year || !a.bands.empty()) return desc;
+  const int64_t bpy = x.bands_per_year;
+  const bool select = a.op->op == Op::select;
+  desc.first_year = *x.first_year + p.s1.first / bpy;
+  desc.bands_per_year = bpy;
+  desc.calendar = x.calendar;
+  const int64_t offset = select ? p.kept.first : p.s1.first % bpy;
+  const int64_t keep = select ? p.kept.count() : bpy;
+  if (offset != 0 || keep != bpy) desc.year_part = interop::ExportJob::YearPart{offset, keep};
+  return desc;
+}
+
+// The images: NetCDF inputs decoded for the years of their range, raw inputs as they are
+// (select cuts whole blocks, so it gets the years of its range only).
+std::vector<Image> images(const Args& a, const std::vector<Input>& in, const Plan& p,
+                          std::optional<JobGrid>& grid) {
+  raster::ThreadTeam team(raster::default_thread_count());
+  const bool whole = a.op->op != Op::select || !a.bands.empty();
+  const auto image_of = [&](const Input& x, const BandSpan& s) {
+    if ((!x.netcdf && whole) || !x.first_year) return materialise_all(x, grid, team, kProgram);
+    const int64_t bpy = x.bands_per_year;
+    return materialise(x, {s.first / bpy, s.last / bpy - s.first / bpy + 1}, grid, team, kProgram);
+  };
+  std::vector<Image> img;
+  img.push_back(image_of(in[0], p.s1));
+  if (in.size() > 1) img.push_back(image_of(in[1], p.s2));
+  return img;
+}
+
+// What was done, in dates; then what the tool said beyond its band line (which counts
+// positions in the images), such as the values limits replaced.
+void print_summary(const Args& a, const std::vector<Input>& in, const Plan& p, int64_t nbands,
+                   int64_t npixel, std::string said, bool band_line) {
+  if (band_line)
+    said.erase(0, said.find('\n') == std::string::npos ? said.size() : said.find('\n') + 1);
+  std::printf("calc %s: %s (%s)", a.op->name, quote(in[0].path).c_str(),
+              dates_text(in[0], p.s1).c_str());
+  if (in.size() > 1)
+    std::printf(" with %s (%s)", quote(in[1].path).c_str(), dates_text(in[1], p.s2).c_str());
+  std::printf(": %lld bands of %lld pixels to %s\n", static_cast<long long>(nbands),
+              static_cast<long long>(npixel), a.output.c_str());
+  std::fputs(said.c_str(), stdout);
+  if (std::fflush(stdout) != 0) throw ToolError("cannot write to standard output");
+}
+
 int run(int argc, char** argv) {
   const Args a = parse(argc, argv);
-  const Op op = a.op->op;
   const Format format = parse_format(a.format);
-  if (op == Op::limits && *a.lower > *a.upper)
+  if (a.op->op == Op::limits && *a.lower > *a.upper)
     throw interop::usage_error("--lower " + exact_text(*a.lower) + " is above --upper " +
                                exact_text(*a.upper) + ": every value would be replaced");
 
@@ -481,89 +579,18 @@ int run(int argc, char** argv) {
   in.push_back(open_input(a.inputs[0], a.var, a.grid, kProgram));
   if (a.op->ninputs == 2)
     in.push_back(open_input(a.inputs[1], a.var2.empty() ? a.var : a.var2, a.grid, kProgram));
-
-  // Bands of A and of B, in the inputs' own band positions.
-  BandSpan s1;
-  BandSpan s2;
-  BandSpan kept;
-  if (op == Op::select) {
-    kept = kept_of_year(a, in[0]);
-    if (!a.bands.empty()) {
-      s1 = span_of_first(a, in[0]);
-    } else {
-      Args whole = a;
-      whole.from.clear();
-      whole.to.clear();
-      if (!a.from.empty() || !a.to.empty())
-        throw interop::usage_error("select takes whole years: give --years");
-      s1 = span_of_first(whole, in[0]);
-    }
-  } else {
-    if (!a.months.empty() || !a.bands_of_year.empty())
-      throw interop::usage_error("--months and --bands-of-year belong to select");
-    s1 = span_of_first(a, in[0]);
-    if (a.op->ninputs == 2) s2 = span_of_second(a, in[0], s1, in[1]);
-  }
-
-  // The images: NetCDF inputs decoded for the years of their range, raw inputs as they are
-  // (select cuts whole blocks, so it gets the years of its range only).
-  raster::ThreadTeam team(raster::default_thread_count());
-  const bool whole = op != Op::select || !a.bands.empty();
-  const auto image_of = [&](const Input& x, const BandSpan& s) {
-    if (!x.netcdf && whole) return materialise_all(x, grid, team, kProgram);
-    if (!x.first_year) return materialise_all(x, grid, team, kProgram);
-    const int64_t bpy = x.bands_per_year;
-    return materialise(x, {s.first / bpy, s.last / bpy - s.first / bpy + 1}, grid, team, kProgram);
-  };
-  std::vector<Image> img;
-  img.push_back(image_of(in[0], s1));
-  if (in.size() > 1) img.push_back(image_of(in[1], s2));
-  const auto in_image = [&](size_t i, const BandSpan& s) {
-    const int64_t shift = img[i].first * in[i].bands_per_year;
-    return BandSpan{s.first - shift, s.last - shift};
-  };
+  const Plan plan = choose_bands(a, in);
+  const std::vector<Image> img = images(a, in, plan, grid);
+  const ToolBands tb = tool_bands(a, in, img, plan);
 
   std::vector<std::string> inputs(a.inputs.begin(), a.inputs.end());
   if (a.grid) inputs.push_back(*a.grid);
   OutputSet outputs(format, *grid, imp::default_grid_out(a.output), inputs,
                     job_history("calc", argc, argv));
-  OutputDesc desc;
-  desc.path = a.output;
-  OutputVariable v;
-  describe(a, in, v);
-  const Input& x = in[0];
-  const int64_t bpy = x.bands_per_year;
-  BandSpan t1 = in_image(0, s1);
-  BandSpan t2 = in.size() > 1 ? in_image(1, s2) : BandSpan{};
-  if (op == Op::select) {
-    // slivet: blocks of a year's bands (or of the whole range for --bands) over the image.
-    if (!a.bands.empty()) {
-      t2 = {0, total_bands(x) - 1};
-      t1 = s1;
-      desc.nbands = s1.count();
-    } else {
-      t2 = {0, bpy - 1};
-      t1 = kept;
-      desc.nbands = (s1.count() / bpy) * kept.count();
-    }
-  } else {
-    desc.nbands = s1.count();
-  }
-  v.nsteps = desc.nbands;
-  desc.variables.push_back(v);
-  if (x.first_year && a.bands.empty()) {
-    desc.first_year = *x.first_year + s1.first / bpy;
-    desc.bands_per_year = bpy;
-    desc.calendar = x.calendar;
-    const int64_t offset = op == Op::select ? kept.first : s1.first % bpy;
-    const int64_t keep = op == Op::select ? kept.count() : bpy;
-    if (offset != 0 || keep != bpy) desc.year_part = interop::ExportJob::YearPart{offset, keep};
-  }
-  const std::string tool_out = outputs.add(desc);
-
+  const std::string tool_out = outputs.add(output_desc(a, in, plan, tb.nbands));
   std::vector<std::string> paths;
   for (const Image& i : img) paths.push_back(i.path);
-  Call call = tool_call(a, paths, tool_out, grid->npixel(), t1, t2);
+  Call call = tool_call(a, paths, tool_out, grid->npixel(), tb.t1, tb.t2);
   call.args.insert(call.args.begin(), call.tool);
   const ToolRun tool = call_tool(call.entry, call.args);
   if (tool.status != 0) {  // its own message is out; nothing is renamed into place
@@ -571,18 +598,7 @@ int run(int argc, char** argv) {
     return tool.status;
   }
   outputs.finish(kProgram);
-
-  // The tool's band line counts positions in the images; the dates say it for the user.
-  std::string said = tool.out;
-  if (call.band_line)
-    said.erase(0, said.find('\n') == std::string::npos ? said.size() : said.find('\n') + 1);
-  std::printf("calc %s: %s (%s)", a.op->name, quote(x.path).c_str(), dates_text(x, s1).c_str());
-  if (in.size() > 1)
-    std::printf(" with %s (%s)", quote(in[1].path).c_str(), dates_text(in[1], s2).c_str());
-  std::printf(": %lld bands of %lld pixels to %s\n", static_cast<long long>(desc.nbands),
-              static_cast<long long>(grid->npixel()), a.output.c_str());
-  std::fputs(said.c_str(), stdout);
-  if (std::fflush(stdout) != 0) throw ToolError("cannot write to standard output");
+  print_summary(a, in, plan, tb.nbands, grid->npixel(), tool.out, call.band_line);
   return 0;
 }
 
