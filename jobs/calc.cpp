@@ -24,7 +24,7 @@ namespace {
 using interop::ToolError;
 namespace imp = interop::importer;
 
-constexpr const char* kProgram = "rastertools calc";
+constexpr const char* kProgram = "rastertools-calc";
 
 const char* const kDescription =
     "Band arithmetic on NetCDF or raw files with their sidecar, through the band tools' own\n"

@@ -22,7 +22,7 @@ namespace {
 using interop::ToolError;
 namespace imp = interop::importer;
 
-constexpr const char* kProgram = "rastertools dissimilarity";
+constexpr const char* kProgram = "rastertools-dissimilarity";
 // Band 0 of a year is the test value, bands 1 to 9 the covers of the nine plant types.
 constexpr int64_t kBandsPerYear = 10;
 

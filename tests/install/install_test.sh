@@ -13,6 +13,7 @@ pydir=usr/lib/python3/dist-packages
 tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
 # The programs with named options, as command:program (`rastertools command` runs program).
 named=(info:rastertools-info export:rastertools-export import:rastertools-import map:rastertools-map)
+named+=(change:rastertools-change climatology:rastertools-climatology)
 named+=(dissimilarity:rastertools-dissimilarity calc:rastertools-calc)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
