@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "import_classic.h"
 #include "import_source.h"
+#include "parallel.h"
 #include "step_reader.h"
 #include "tool.h"
 
@@ -432,18 +434,26 @@ class NetcdfSource : public Source {
       if (level_pos_ >= 0) fixed.push_back(static_cast<int64_t>(level_index_));
       steps_ = std::make_unique<StepReader>(info_.path, info_.variable, fixed);
     }
-    const auto n = static_cast<size_t>(count * steps_->variable().step_size());
+    const int64_t n = count * steps_->variable().step_size();
+    const auto each = [&](const std::function<void(size_t, size_t)>& f) {
+      team.for_blocks(n, 4096, [&](int64_t b, int64_t e) {
+        f(static_cast<size_t>(b), static_cast<size_t>(e - b));
+      });
+    };
     if (float_direct_) {
       steps_->read(first, count, out, team);
-      unpacking_.apply(out, n);
+      each([&](size_t b, size_t k) { unpacking_.apply(out + b, k); });
       return;
     }
-    size_for(stored_, n, "steps of variable '" + info_.variable + "' of '" + info_.path + "'");
+    size_for(stored_, static_cast<uint64_t>(n),
+             "steps of variable '" + info_.variable + "' of '" + info_.path + "'");
     steps_->read(first, count, stored_.data(), team);
-    if (wrap_ > 0)
-      for (double& v : stored_)
-        if (v < 0) v += wrap_;
-    unpacking_.apply(stored_.data(), out, n);
+    each([&](size_t b, size_t k) {
+      if (wrap_ > 0)
+        for (size_t i = b; i < b + k; ++i)
+          if (stored_[i] < 0) stored_[i] += wrap_;
+      unpacking_.apply(stored_.data() + b, out + b, k);
+    });
   }
 
   void keep_steps(int64_t first, int64_t count) override {

@@ -36,7 +36,7 @@ Covered covered_cells(const GlobalGrid& g, const FilePlacement& fp, int64_t ncol
 
 /// Marks the file cells of `index` that hold a value in `step`; true when one of them held none
 /// in the steps marked before.
-bool mark_values(std::span<const float> step, const std::vector<int64_t>& index,
+bool mark_values(std::span<const float> step, std::span<const int64_t> index,
                  std::vector<uint8_t>& seen);
 
 /// Pixels: their file cells and grid records.

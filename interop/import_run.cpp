@@ -142,7 +142,7 @@ class StepReader {
 
 }  // namespace
 
-bool mark_values(std::span<const float> step, const std::vector<int64_t>& index,
+bool mark_values(std::span<const float> step, std::span<const int64_t> index,
                  std::vector<uint8_t>& seen) {
   bool fresh = false;
   for (const int64_t i : index) {

@@ -27,9 +27,22 @@ float Unpacking::unpack(double stored) const {
 }
 
 void Unpacking::apply(float* v, size_t n) const {
-  if (missing.empty()) return;
-  for (size_t i = 0; i < n; ++i)
-    if (is_missing(static_cast<double>(v[i]))) v[i] = std::numeric_limits<float>::quiet_NaN();
+  // One pass per missing value, in float (a loop that vectorises): a float equals a missing
+  // value exactly when that value is a float and equal to it as a float; a NaN marks NaNs.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (size_t k = 0; k < missing.size(); ++k) {
+    const double m = missing[k];
+    if (std::find(missing.begin(), missing.begin() + static_cast<std::ptrdiff_t>(k), m) !=
+        missing.begin() + static_cast<std::ptrdiff_t>(k))
+      continue;  // the same value again (_FillValue and missing_value alike)
+    if (std::isnan(m)) {
+      for (size_t i = 0; i < n; ++i) v[i] = std::isnan(v[i]) ? nan : v[i];
+      continue;
+    }
+    const auto mf = static_cast<float>(m);
+    if (static_cast<double>(mf) != m) continue;
+    for (size_t i = 0; i < n; ++i) v[i] = v[i] == mf ? nan : v[i];
+  }
 }
 
 void Unpacking::apply(const double* in, float* out, size_t n) const {

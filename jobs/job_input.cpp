@@ -71,7 +71,9 @@ float* MemFile::map_floats(int64_t nvalues) {
     throw ToolError("cannot size the in-memory file for " + name_ + " (" + std::to_string(bytes) +
                     " bytes): " + std::strerror(errno));
   if (bytes == 0) return nullptr;
-  void* p = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  // Populated at once: one call instead of a fault per page as the threads fill it.
+  void* p = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE,
+                 MAP_SHARED | MAP_POPULATE, fd_, 0);
   if (p == MAP_FAILED)
     throw ToolError("cannot map the in-memory file for " + name_ + " (" + std::to_string(bytes) +
                     " bytes): " + std::strerror(errno));
@@ -282,14 +284,30 @@ bool read_pass(Input::NetcdfPart& part, int64_t first, int64_t count, Gather& g,
   const int64_t block = std::clamp<int64_t>((int64_t{64} << 20) / (step * 4), 1, count);
   std::vector<float> buf;
   imp::size_for(buf, static_cast<uint64_t>(block * step), "steps of " + quote(si.path));
+  std::vector<uint8_t> watch_cells(seen.size(), 0);
+  for (const int64_t i : part.covered.file_index)
+    watch_cells[static_cast<size_t>(i)] = seen[static_cast<size_t>(i)] ? 0 : 1;
+  uint8_t* const watch = watch_cells.data();
   bool complete = true;
   for (int64_t t0 = 0; t0 < count; t0 += block) {
     const int64_t n = std::min(block, count - t0);
     part.source->read_steps(first + t0, n, buf.data(), team);
-    for (int64_t j = 0; j < n; ++j) {
-      const std::span<const float> s(buf.data() + j * step, static_cast<size_t>(step));
-      if (imp::mark_values(s, part.covered.file_index, seen) && decide && t0 > 0) complete = false;
-    }
+    // Each member marks its share of the file's cells in every step; a step is searched for a
+    // value in a cell watched (covered, without a value so far) in a loop that vectorises.
+    std::vector<uint8_t> fresh(static_cast<size_t>(team.size()), 0);
+    team.for_member_blocks(step, 4096, [&](int k, int64_t c0, int64_t c1) {
+      for (int64_t j = 0; j < n; ++j) {
+        const float* v = buf.data() + j * step;
+        uint8_t hit = 0;
+        for (int64_t i = c0; i < c1; ++i) hit |= watch[i] & static_cast<uint8_t>(v[i] == v[i]);
+        if (!hit) continue;
+        fresh[static_cast<size_t>(k)] = 1;
+        for (int64_t i = c0; i < c1; ++i)
+          if (watch[i] && v[i] == v[i]) watch[i] = 0, seen[static_cast<size_t>(i)] = 1;
+      }
+    });
+    for (const uint8_t f : fresh)
+      if (f && decide && t0 > 0) complete = false;
     if (t0 == 0 && decide) decide();
     if (!complete) continue;
     const int64_t np = g.npixel();
