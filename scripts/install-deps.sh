@@ -19,7 +19,8 @@ packages=(
   python3-numpy python3-xarray python3-dask python3-netcdf4 python3-cftime python3-pytest
   # The ensemble workflow (workflow/): Snakemake and jsonschema (the configuration's schema),
   # matplotlib (the summary plot), ImageMagick (comparing maps), and Slurm with munge for the
-  # one-node cluster of `make check-cluster`.
+  # one-node cluster of `make check-cluster`; it reads the inputs' years with python3-netcdf4
+  # and python3-cftime (above).
   snakemake python3-jsonschema python3-yaml python3-matplotlib imagemagick slurm-wlm munge
 )
 
