@@ -156,6 +156,7 @@ int64_t write_one_netcdf(const OutputDesc& d, const std::string& raw_path,
   interop::ExportJob job = variable_job(d.variables.front(), raw, grid.placed);
   job.first_year = d.first_year;
   job.bands_per_year = d.bands_per_year;
+  job.year_part = d.year_part;
   job.calendar = calendar_of(d.calendar);
   if (d.climatology && d.first_year) {
     job.times = climatology_times(job, *d.climatology);
@@ -180,8 +181,10 @@ void write_one_raw(const OutputDesc& d, const std::string& tmp_path, const JobGr
   sc.resolution = grid.placed.global.res;
   sc.origin = grid.placed.global.origin();
   sc.convention = grid.placed.convention;
-  if (d.first_year && !d.climatology) {
-    sc.bands_per_year = d.bands_per_year;
+  const bool mid_year =
+      d.year_part && d.year_part->kept == d.bands_per_year && d.year_part->offset != 0;
+  if (d.first_year && !d.climatology && !mid_year) {
+    sc.bands_per_year = d.year_part ? d.year_part->kept : d.bands_per_year;
     sc.first_year = d.first_year;
     if (!d.calendar.empty()) sc.calendar = d.calendar;
   }

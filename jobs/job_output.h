@@ -44,6 +44,9 @@ struct OutputDesc {
   std::vector<OutputVariable> variables;  ///< the first is the main one (raw: its description)
   std::optional<int64_t> first_year;      ///< a time axis when set
   int64_t bands_per_year = 1;
+  /// The bands are part of every year (see ExportJob::year_part): NetCDF times follow it; a
+  /// raw sidecar gives `kept` bands a year, and no time axis for a run that starts mid-year.
+  std::optional<interop::ExportJob::YearPart> year_part;
   std::string calendar;  ///< CF name; empty: proleptic_gregorian
   std::optional<ClimatologyYears> climatology;
 };

@@ -212,8 +212,14 @@ int export_main(int argc, char** argv) {
 
 }  // namespace
 
+int64_t time_band(const ExportJob& job, int64_t band) {
+  if (!job.year_part) return band;
+  const ExportJob::YearPart& p = *job.year_part;
+  return band / p.kept * job.bands_per_year + p.offset + band % p.kept;
+}
+
 std::string export_band_label(const ExportJob& job, int64_t band) {
-  if (job.first_year) return band_label(*job.first_year, job.bands_per_year, band);
+  if (job.first_year) return band_label(*job.first_year, job.bands_per_year, time_band(job, band));
   return "band " + std::to_string(band);
 }
 

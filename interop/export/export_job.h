@@ -42,6 +42,14 @@ struct ExportJob {
   std::vector<ExportJob> companions;
   bool timeless = false;
   int64_t bands_per_year = 1;
+  /// The raw bands are `year_part.kept` consecutive bands of every year from band
+  /// `year_part.offset` of the year (months 6-8, or a run starting in March): raw band b has
+  /// the time of band (b / kept) * bands_per_year + offset + b % kept. Unset: band b's own.
+  struct YearPart {
+    int64_t offset = 0;
+    int64_t kept = 1;
+  };
+  std::optional<YearPart> year_part;
   Calendar calendar;
   std::string variable = "value";
   std::optional<std::string> units;
@@ -52,6 +60,10 @@ struct ExportJob {
   bool keep_nan = false;           ///< NaN pixels keep their bits instead of becoming kFillValue
   mutable int64_t nan_filled = 0;  ///< NaN pixels written as kFillValue, counted by scatter_band
 };
+
+/// The band of the time axis (counted from the first year's first band) that raw band `band`
+/// stands for.
+int64_t time_band(const ExportJob& job, int64_t band);
 
 /// The label of raw band `band`: its date when a first year is known, else "band N".
 std::string export_band_label(const ExportJob& job, int64_t band);

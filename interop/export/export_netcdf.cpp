@@ -170,9 +170,9 @@ void write_time(const NcFile& nc, const ExportJob& job, const Ids& ids, size_t k
     nc.check(nc_put_var1_int(nc.id(), ids.time, &k, &b), "band");
     return;
   }
-  const BandTime t = job.times.empty()
-                         ? band_time(job.calendar.kind, *job.first_year, job.bands_per_year, band)
-                         : job.times[k];
+  const BandTime t = job.times.empty() ? band_time(job.calendar.kind, *job.first_year,
+                                                   job.bands_per_year, time_band(job, band))
+                                       : job.times[k];
   const double bounds[2] = {t.start, t.end};
   const size_t start[2] = {k, 0};
   const size_t count[2] = {1, 2};

@@ -14,7 +14,7 @@ tools=(corvane fennick sum mult div add scale limits logistic slivet mean)
 # The programs with named options, as command:program (`rastertools command` runs program).
 named=(info:rastertools-info export:rastertools-export import:rastertools-import map:rastertools-map
   yearly:rastertools-yearly fldstat:rastertools-fldstat change:rastertools-change
-  climatology:rastertools-climatology)
+  climatology:rastertools-climatology dissimilarity:rastertools-dissimilarity calc:rastertools-calc)
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 passed=0 failed=0

@@ -3,9 +3,10 @@
 # files of 2 models x 2 scenarios, of which the configuration takes both models and one scenario:
 # every rule and every failure path runs with half the jobs of the whole example) with --cores 2:
 #   workflow_test.sh SOURCE_DIR BUILD_DIR
-# Checks that every output is made, that the table of global means equals direct runs of the
-# tools, that a second run does nothing, that deleting an output recomputes only what depends
-# on it, that a failing job leaves no output behind and that configuration errors are clear.
+# Checks that every output is made (the series once per model), that the outputs and the table of
+# global means equal direct runs of the positional tools, that a second run does nothing, that
+# deleting an output recomputes only what depends on it, that a failing job leaves no output
+# behind and that configuration errors are clear, among them years that are not the files'.
 set -uo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
@@ -30,7 +31,11 @@ variables=(tas pr npp)
 weights=(2 1 1)
 outputs=(angle magnitude angle_series magnitude_series angle_global magnitude_global
   angle_series_global magnitude_series_global)
+slice_outputs=(angle magnitude angle_global magnitude_global)
+series_outputs=(angle_series magnitude_series angle_series_global magnitude_series_global)
 maps=(angle magnitude angle_global magnitude_global)
+# The folder of output $1 of model $2 and scenario $3: the series once per model.
+folder() { if [[ $1 == *_series* ]]; then echo "./runs/$2/reference"; else echo "./runs/$2/$3"; fi; }
 grid_opts=(--grid "$grid" --res 2 --convention northedge)
 
 command -v snakemake >/dev/null || { bad "snakemake is not installed (make deps)"; finish; }
@@ -79,16 +84,15 @@ echo "first run of the tiny ensemble: $((ms / 1000)).$(printf %03d $((ms % 1000)
 
 expected=("./global_means.csv" "./global_means.png")
 for m in "${models[@]}"; do
-  for s in "${scenarios[@]}"; do
-    for o in "${outputs[@]}"; do
-      expected+=("./runs/$m/$s/$o.bin" "./runs/$m/$s/netcdf/$o.nc" "./runs/$m/$s/info/$o.csv")
+  for run in reference "${scenarios[@]}"; do
+    kept=("${slice_outputs[@]}")
+    [[ $run == reference ]] && kept=("${series_outputs[@]}")
+    d=./runs/$m/$run
+    expected+=("$d/grid.bin")
+    for o in "${kept[@]}"; do
+      expected+=("$d/$o.bin" "$d/$o.hdr" "$d/netcdf/$o.nc" "$d/info/$o.csv")
     done
-    for o in "${maps[@]}"; do expected+=("./runs/$m/$s/maps/$o.png"); done
-    if [[ $ext == nc ]]; then
-      for v in "${variables[@]}"; do
-        expected+=("./imported/$m/$s/$v.bin" "./imported/$m/$s/$v.hdr")
-      done
-    fi
+    [[ $run == reference ]] || for o in "${maps[@]}"; do expected+=("$d/maps/$o.png"); done
   done
 done
 want=$(printf '%s\n' "${expected[@]}" | sort)
@@ -104,16 +108,20 @@ for panel in angle magnitude angle_global magnitude_global; do
 done
 for f in "$res"/runs/*/*/netcdf/*.nc; do check "$f opens in ncdump" 'ncdump -h "$f" >/dev/null 2>&1'; done
 for m in "${models[@]}"; do
-  for s in "${scenarios[@]}"; do
-    check "corvane log of $m $s" 'grep -q "Number of parameters: 3" "$res/logs/corvane/${m}_$s.log"'
+  for run in reference "${scenarios[@]}"; do
+    check "change log of $m $run: the parameters' table" \
+      'grep -q "^npp  *0.250000 " "$res/logs/change/${m}_$run.log"'
   done
 done
+check "the series carry the reference years" \
+  '[[ $(cdo -s showyear "$res/runs/modelA/reference/netcdf/angle_series.nc" | tr -s " ") == " 1971 1972 1973 1974 1975 1976 1977 1978 1979 1980" ]]'
 
-# 2. The same by hand: import, corvane and info run directly; the outputs and the table's means
-# must be the same.
+# 2. The same by hand for one model: import, corvane and info run directly; the outputs (the
+# series of each scenario's corvane run equal the model's one) and the table's means must be the
+# same.
 mkdir -p "$work/direct"
 : >"$work/direct/means.csv"
-for m in "${models[@]}"; do
+for m in modelA; do
   for s in "${scenarios[@]}"; do
     d=$work/direct/$m/$s
     mkdir -p "$d"
@@ -132,11 +140,14 @@ for m in "${models[@]}"; do
     for o in "${outputs[@]}"; do args+=("$d/$o.bin"); done
     "$rt" corvane "${args[@]}" >"$d/corvane.log" 2>&1 || bad "direct corvane of $m $s"
     for o in "${outputs[@]}"; do
-      check "$m $s $o.bin equals the direct corvane output" 'cmp -s "$d/$o.bin" "$res/runs/$m/$s/$o.bin"'
+      f=$(folder "$o" "$m" "$s")
+      check "$m $s $o.bin equals the direct corvane output" 'cmp -s "$d/$o.bin" "$res/$f/$o.bin"'
+      # The table has each series once per model.
+      [[ $o == *_series* && $s != "${scenarios[0]}" ]] && continue
       "$rt" info "$d/$o.bin" --npixel "$npixel" "${grid_opts[@]}" --csv >"$d/$o.csv" 2>/dev/null ||
         bad "direct info of $m $s $o"
       # band and area_mean, by the header's names when there is a header.
-      awk -F, -v pre="$m,$s,$o" 'NR == 1 && /area_mean/ {for (i = 1; i <= NF; i++) c[$i] = i; next}
+      awk -F, -v pre="$m,$(basename "$f"),$o" 'NR == 1 && /area_mean/ {for (i = 1; i <= NF; i++) c[$i] = i; next}
         {b = c["band"] ? c["band"] : 1; a = c["area_mean"] ? c["area_mean"] : 7; print pre "," $b "," $a}' \
         "$d/$o.csv" >>"$work/direct/means.csv"
     done
@@ -144,13 +155,14 @@ for m in "${models[@]}"; do
 done
 table=$(tail -n +2 "$res/global_means.csv" | sort)
 direct=$(sort "$work/direct/means.csv")
+table_a=$(grep '^modelA,' <<<"$table")
 check "global_means.csv header" '[[ $(head -1 "$res/global_means.csv") == model,scenario,output,band,area_mean ]]'
-# 2 runs x (1 + 4 + 10 + 10) bands x 2 normalisations.
+# 2 runs x (1 + 4) slice bands and 2 models x (10 + 10) series bands, x 2 normalisations.
 check "global_means.csv has 100 rows, got $(wc -l <<<"$table")" '[[ $(wc -l <<<"$table") == 100 ]]'
 check "every global mean is a number" \
   '! awk -F, '"'"'$5 !~ /^-?[0-9][0-9.e+-]*$/ {bad = 1} END {exit !bad}'"'"' <<<"$table"'
-check "the table's means equal direct runs: $(diff <(echo "$direct") <(echo "$table") | head -5)" \
-  '[[ -n $table && $table == "$direct" ]]'
+check "the table's means equal direct runs: $(diff <(echo "$direct") <(echo "$table_a") | head -5)" \
+  '[[ -n $table_a && $table_a == "$direct" ]]'
 
 # 3. A second run has nothing to do and touches nothing.
 before=$(stamps)
@@ -166,30 +178,29 @@ rm "$res/runs/modelB/ssp585/info/magnitude.csv"
 plan=$(planned_jobs)
 check "plan after deleting one info table: [$plan]" \
   '[[ $plan == $'"'"'all 1\nband_statistics 1\nglobal_means 1\nglobal_means_plot 1\ntotal 4'"'"' ]]'
-#    And one corvane output: that run's corvane and everything made from its outputs.
-rm "$res/runs/modelA/ssp585/angle_series.bin"
+#    And one series: the model's reference run and everything made from its outputs, once.
+rm "$res/runs/modelA/reference/angle_series.bin"
 plan=$(planned_jobs)
-check "plan after deleting one corvane output: [$plan]" \
-  '[[ $plan == $'"'"'all 1\nband_statistics 9\ncorvane 1\nexport_netcdf 8\nglobal_means 1\nglobal_means_plot 1\nquicklook_map 4\ntotal 25'"'"' ]]'
+check "plan after deleting one series: [$plan]" \
+  '[[ $plan == $'"'"'all 1\nband_statistics 5\nexport_netcdf 4\nglobal_means 1\nglobal_means_plot 1\nreference_series 1\ntotal 13'"'"' ]]'
 before=$(stamps)
 snake "$work/config.yaml"
 check "run after deleting: status $st" '[[ $st == 0 ]]'
 after=$(stamps)
 changed=$(diff <(echo "$before") <(echo "$after") | awk '/^>/ {print $2}' | sort)
 want_changed=$( (
-  for o in "${outputs[@]}"; do
-    echo "./runs/modelA/ssp585/$o.bin"
-    echo "./runs/modelA/ssp585/netcdf/$o.nc"
-    echo "./runs/modelA/ssp585/info/$o.csv"
+  for o in "${series_outputs[@]}"; do
+    d=./runs/modelA/reference
+    printf '%s\n' "$d/$o.bin" "$d/$o.hdr" "$d/netcdf/$o.nc" "$d/info/$o.csv"
   done
-  for o in "${maps[@]}"; do echo "./runs/modelA/ssp585/maps/$o.png"; done
-  echo ./runs/modelB/ssp585/info/magnitude.csv ./global_means.csv ./global_means.png | tr ' ' '\n'
+  echo ./runs/modelA/reference/grid.bin ./runs/modelB/ssp585/info/magnitude.csv \
+    ./global_means.csv ./global_means.png | tr ' ' '\n'
 ) | sort)
 check "only the dependent files were rewritten: $(diff <(echo "$want_changed") <(echo "$changed"))" \
   '[[ $changed == "$want_changed" ]]'
 check "the table is the same after the rerun" \
   '[[ $(tail -n +2 "$res/global_means.csv" | sort) == "$table" ]]'
-check "the rewritten output is the same" 'cmp -s "$res/runs/modelA/ssp585/angle_series.bin" "$work/direct/modelA/ssp585/angle_series.bin"'
+check "the rewritten output is the same" 'cmp -s "$res/runs/modelA/reference/angle_series.bin" "$work/direct/modelA/ssp585/angle_series.bin"'
 
 # 5. A job that fails half-way leaves no output under its name: a front command that writes
 # part of the table of statistics and then fails.
@@ -243,5 +254,15 @@ bad_config "slice outside the files" \
   's/slice_start: 2071/slice_start: 2079/'
 bad_config "missing grid" "configuration error: grid: cannot read $work/nogrid.bin" \
   "s#^grid: .*#grid: $work/nogrid.bin#"
+# Years that are not the files': refused before anything runs, naming the file and its years.
+bad_config "wrong reference first_year" \
+  "configuration error: reference.first_year: 1973, but $work/input/modelA/historical/tas.bin holds the years 1971-1980" \
+  's/first_year: 1971/first_year: 1973/'
+bad_config "wrong future first_year" \
+  "configuration error: future.first_year: 2070, but $work/input/modelA/ssp585/tas.$ext holds the years 2071-2080" \
+  's/first_year: 2071/first_year: 2070/'
+bad_config "wrong number of years" \
+  "configuration error: reference.years: 9 (1971-1979), but $work/input/modelA/historical/tas.bin holds 10 years (1971-1980)" \
+  '0,/  years: 10/s//  years: 9/'
 
 finish

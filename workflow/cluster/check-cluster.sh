@@ -6,7 +6,7 @@
 # and then through the Slurm profile workflow/profiles/slurm, checks that every job ran as a
 # Slurm job (the job completion log) and that both runs gave the same results, and stops the
 # daemons again, also when something fails. KEEP=1 keeps the temporary folder (configuration,
-# daemon logs, both runs); EXAMPLE_FORMAT=raw gives the example raw future files (no imports).
+# daemon logs, both runs); EXAMPLE_FORMAT=raw gives the example raw future files (read by change as they are).
 set -uo pipefail
 # Read whole before it runs (an edit during a run must not change the running script).
 {
@@ -151,9 +151,8 @@ echo "Slurm run: $(($(date +%s) - start)) s"
 # 5. Every job of the Slurm run was a Slurm job that completed on this node: one line in the job
 # completion log per job (named after its rule), and each job's Slurm log shows the rule run by
 # snakemake inside the allocation.
-imports=0
-[[ $ext == nc ]] && imports=12
-expected_jobs=$((imports + 4 + 32 + 16 + 32 + 2))
+# change per run, the series per model, 16 slice and 8 series outputs exported and tabulated.
+expected_jobs=$((4 + 2 + 24 + 16 + 24 + 2))
 submitted=$(grep -c "has been submitted with SLURM jobid" "$work/slurm-run.log")
 completed=$(grep -c "JobState=COMPLETED" "$work/jobcomp.txt" 2>/dev/null)
 check "Slurm run: $expected_jobs jobs submitted, got $submitted" '[[ $submitted == "$expected_jobs" ]]'
@@ -163,13 +162,13 @@ check "job completion log: all on node $name" \
   '! grep -v "NodeList=$name " "$work/jobcomp.txt" | grep -q .'
 # slurm_jobs RULE: Slurm jobs of RULE in the job completion log.
 slurm_jobs() { grep -c "Name=snakejob_$1_[0-9]* " "$work/jobcomp.txt"; }
-for rule in import_input:$imports corvane:4 export_netcdf:32 quicklook_map:16 band_statistics:32 \
+for rule in change:4 reference_series:2 export_netcdf:24 quicklook_map:16 band_statistics:24 \
   global_means:1 global_means_plot:1; do
   check "Slurm jobs of ${rule%:*}: ${rule#*:} expected, got $(slurm_jobs "${rule%:*}")" \
     '[[ $(slurm_jobs "${rule%:*}") == "${rule#*:}" ]]'
 done
-check "corvane's Slurm jobs had 2 CPUs (its threads)" \
-  '[[ $(grep "Name=snakejob_corvane_" "$work/jobcomp.txt" | grep -c " ProcCnt=2 ") == 4 ]]'
+check "change's Slurm jobs had 2 CPUs (its threads)" \
+  '[[ $(grep "Name=snakejob_change_" "$work/jobcomp.txt" | grep -c " ProcCnt=2 ") == 4 ]]'
 slurm_logs=$work/run-slurm/.snakemake/slurm_logs
 logs=$(find "$slurm_logs" -name '*.log' | wc -l)
 ran=$(cat "$slurm_logs"/rule_*/*.log | grep -c "^rule [a-z_]*:")

@@ -1,5 +1,5 @@
 # The summary plot of the ensemble: the area-weighted global mean of the first band of the main
-# corvane outputs, one bar per model x scenario. Run by snakemake (the `snakemake` object).
+# change outputs, one bar per model x scenario. Run by snakemake (the `snakemake` object).
 import csv
 import sys
 
