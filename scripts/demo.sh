@@ -85,7 +85,7 @@ for n in "${names[@]}"; do
     --var "$n" -o "$out/$n.nc" >/dev/null
   echo "  $out/$n.nc"
 done
-echo "Open them with ncview, Panoply or QGIS (ncview $out/angle_series.nc), or read them with"
+echo "Open them with Panoply or QGIS, or read them with"
 echo "cdo, R terra (terra::rast) or GDAL."
 
 # Quick-look maps of the two main outputs.
