@@ -82,8 +82,9 @@ ms=$((($(date +%s%N) - start) / 1000000))
 check "first run: status $st: $log" '[[ $st == 0 ]]'
 echo "first run of the tiny ensemble: $((ms / 1000)).$(printf %03d $((ms % 1000))) s"
 
-expected=("./global_means.csv" "./global_means.png")
+expected=("./global_means.csv" "./global_means.png" "./yearly_totals.png")
 for m in "${models[@]}"; do
+  for s in "${scenarios[@]}"; do expected+=("./totals/$m/$s.csv"); done
   for run in reference "${scenarios[@]}"; do
     kept=("${slice_outputs[@]}")
     [[ $run == reference ]] && kept=("${series_outputs[@]}")
@@ -100,12 +101,24 @@ got=$(result_files)
 check "the results are exactly the expected files: $(diff <(echo "$want") <(echo "$got"))" \
   '[[ $got == "$want" ]]'
 for f in "${expected[@]}"; do check "$f is not empty" '[[ -s $res/$f ]]'; done
-for f in "$res"/runs/*/*/maps/*.png "$res/global_means.png"; do
+for f in "$res"/runs/*/*/maps/*.png "$res/global_means.png" "$res/yearly_totals.png"; do
   check "$f is a PNG" '[[ $(head -c 8 "$f" | od -An -tx1 | tr -d " ") == 89504e470d0a1a0a ]]'
 done
 for panel in angle magnitude angle_global magnitude_global; do
   check "the plot shows $panel of the 2 runs" 'grep -qx "$panel: 2 runs" "$res/logs/global_means_plot.log"'
 done
+check "the totals plot has a line of 10 years per run" \
+  '[[ $(grep -c ": 10 years$" "$res/logs/yearly_totals_plot.log") == $((${#models[@]} * ${#scenarios[@]})) ]]'
+# The yearly totals of one run equal yearly and fldstat run by hand on its productivity file.
+tot=$work/direct-totals
+mkdir -p "$tot"
+var_opt=()
+[[ $ext == nc ]] && var_opt=(--var npp)
+"$rt" yearly "$work/input/modelA/${scenarios[0]}/npp.$ext" "${var_opt[@]}" --stat sum --format raw \
+  -o "$tot/sums.bin" >/dev/null 2>&1 && "$rt" fldstat "$tot/sums.bin" --stat sum --weights area \
+  --scale 1e-15 --units PgC/yr -o "$tot/totals.csv" >/dev/null 2>&1 || bad "direct yearly totals"
+check "the totals table of modelA ${scenarios[0]} equals the direct one (11 lines)" \
+  'cmp -s "$tot/totals.csv" "$res/totals/modelA/${scenarios[0]}.csv" && [[ $(wc -l <"$tot/totals.csv") == 11 ]]'
 for f in "$res"/runs/*/*/netcdf/*.nc; do check "$f opens in ncdump" 'ncdump -h "$f" >/dev/null 2>&1'; done
 for m in "${models[@]}"; do
   for run in reference "${scenarios[@]}"; do

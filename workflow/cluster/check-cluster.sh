@@ -151,8 +151,9 @@ echo "Slurm run: $(($(date +%s) - start)) s"
 # 5. Every job of the Slurm run was a Slurm job that completed on this node: one line in the job
 # completion log per job (named after its rule), and each job's Slurm log shows the rule run by
 # snakemake inside the allocation.
-# change per run, the series per model, 16 slice and 8 series outputs exported and tabulated.
-expected_jobs=$((4 + 2 + 24 + 16 + 24 + 2))
+# change per run, the series per model, 16 slice and 8 series outputs exported and tabulated,
+# the yearly totals per run and their plot.
+expected_jobs=$((4 + 2 + 24 + 16 + 24 + 2 + 4 + 1))
 submitted=$(grep -c "has been submitted with SLURM jobid" "$work/slurm-run.log")
 completed=$(grep -c "JobState=COMPLETED" "$work/jobcomp.txt" 2>/dev/null)
 check "Slurm run: $expected_jobs jobs submitted, got $submitted" '[[ $submitted == "$expected_jobs" ]]'

@@ -68,6 +68,10 @@ OUTPUT_DIR = OUT + "/runs/{model}/{run}"
 LOGS = OUT + "/logs"
 GLOBAL_MEANS = OUT + "/global_means.csv"
 GLOBAL_MEANS_PLOT = OUT + "/global_means.png"
+# Yearly global totals of one variable per run (optional key `totals`), and their plot.
+TOTALS = config.get("totals")
+TOTALS_TABLE = OUT + "/totals/{model}/{scenario}.csv"
+TOTALS_PLOT = OUT + "/yearly_totals.png"
 
 MODELS = config["models"]
 SCENARIOS = config["scenarios"]
@@ -305,3 +309,24 @@ def write_global_means(inputs, output, log):
             for band, mean in means:
                 table.writerow([model, scenario, name, band, mean])
             print(f"{path}: {len(means)} bands", file=logf)
+
+
+def totals_targets():
+    """The yearly totals of every run and their plot, when the configuration asks for them."""
+    if not TOTALS:
+        return []
+    runs = [TOTALS_TABLE.format(model=m, scenario=s) for m in MODELS for s in SCENARIOS]
+    return runs + [TOTALS_PLOT]
+
+
+def totals_input(w):
+    return input_file(w.scenario, w.model, TOTALS["variable"])
+
+
+def totals_arguments(w, input):
+    """--var for a NetCDF input, and the scale and units of the totals."""
+    args = []
+    if is_netcdf(str(input[0])):
+        v = VARIABLES.get(TOTALS["variable"], {})
+        args += ["--var", v.get("netcdf_name", TOTALS["variable"])]
+    return " ".join(shell_quote(str(a)) for a in args)
