@@ -65,14 +65,4 @@ for ((i = 0; i < reps; ++i)); do
   bench_run chain bash -c chain
 done
 
-echo "wall seconds of $reps warm runs on $(nproc) CPUs (load average at the end:" \
-  "$(cut -d' ' -f1-3 /proc/loadavg))"
-awk "$bench_awk_stats"'
-  END {
-    printf "%-8s %8s %8s %8s %8s\n", "run", "best", "median", "cpu", "peak MB"
-    split("calc chain", k, " ")
-    for (j = 1; j <= 2; ++j)
-      printf "%-8s %8.2f %8.2f %8.2f %8.1f\n", k[j], best(t[k[j]]) / 1e6, median(t[k[j]]) / 1e6,
-        best(u[k[j]]) / 1e6, m[k[j]] / 1024
-    printf "calc / chain, medians: %.2f\n", median(t["calc"]) / median(t["chain"])
-  }' "$tmp/results"
+bench_report_pair calc chain

@@ -76,14 +76,4 @@ for ((i = 0; i < reps; ++i)); do
   bench_run chain bash -c chain
 done
 
-echo "wall seconds of $reps warm runs on $(nproc) CPUs (load average at the end:" \
-  "$(cut -d' ' -f1-3 /proc/loadavg))"
-awk "$bench_awk_stats"'
-  END {
-    printf "%-8s %8s %8s %8s %8s\n", "run", "best", "median", "cpu", "peak MB"
-    split("change chain", k, " ")
-    for (j = 1; j <= 2; ++j)
-      printf "%-8s %8.2f %8.2f %8.2f %8.1f\n", k[j], best(t[k[j]]) / 1e6, median(t[k[j]]) / 1e6,
-        best(u[k[j]]) / 1e6, m[k[j]] / 1024
-    printf "change / chain, medians: %.2f (target at most 0.5)\n", median(t["change"]) / median(t["chain"])
-  }' "$tmp/results"
+bench_report_pair change chain " (target at most 0.5)"

@@ -35,3 +35,19 @@ bench_awk_stats='
   }
   function best(s,   a) { sorted(s, a); return a[1] }
 '
+
+# bench_report_pair A B [NOTE]: the wall seconds (best, median), CPU seconds and peak of runs A
+# and B from $tmp/results, and A / B of the medians followed by NOTE; `reps` is the rounds run.
+bench_report_pair() {
+  echo "wall seconds of $reps warm runs on $(nproc) CPUs (load average at the end:" \
+    "$(cut -d' ' -f1-3 /proc/loadavg))"
+  awk -v a="$1" -v b="$2" -v note="${3:-}" "$bench_awk_stats"'
+    END {
+      printf "%-8s %8s %8s %8s %8s\n", "run", "best", "median", "cpu", "peak MB"
+      k[1] = a; k[2] = b
+      for (j = 1; j <= 2; ++j)
+        printf "%-8s %8.2f %8.2f %8.2f %8.1f\n", k[j], best(t[k[j]]) / 1e6, median(t[k[j]]) / 1e6,
+          best(u[k[j]]) / 1e6, m[k[j]] / 1024
+      printf "%s / %s, medians: %.2f%s\n", a, b, median(t[a]) / median(t[b]), note
+    }' "$tmp/results"
+}
